@@ -1,0 +1,18 @@
+# Warnings on every target and clean everywhere; sanitizers for the native presets.
+add_library(veltran_warnings INTERFACE)
+target_compile_options(veltran_warnings INTERFACE
+  -Wall -Wextra -Wshadow -Wconversion -Wsign-conversion -Wnon-virtual-dtor -Wold-style-cast
+  $<$<BOOL:${VELTRAN_WERROR}>:-Werror>)
+option(VELTRAN_WERROR "Treat warnings as errors" ON)
+
+if(VELTRAN_SANITIZE)
+  list(JOIN VELTRAN_SANITIZE "," _sanitizers)
+  add_compile_options(-fsanitize=${_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_sanitizers})
+endif()
+
+if(WIN32)
+  # One self-contained executable per program: no runtime DLLs beside the system's.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+endif()
