@@ -1,0 +1,64 @@
+// The identity of the drive identified last, and the routines that fill it.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "drive/clock.h"
+#include "drive/transport.h"
+
+namespace veltran {
+
+// Fixed-width text: N characters, space padded as the drive sends them, then a terminating zero.
+// Compared bytewise over the full width.
+template <std::size_t N>
+struct FixedText {
+  std::array<char, N + 1> chars{};
+
+  static constexpr std::size_t width = N;
+  std::string_view view() const { return {chars.data(), N}; }
+  bool operator==(std::string_view other) const { return view() == other; }
+  bool operator==(const FixedText& other) const { return view() == other.view(); }
+  void Assign(const void* bytes);  // copies N bytes
+  void Assign(std::string_view text);  // text must be N characters
+  void Clear() { chars.fill(0); }
+  void ToUpper();
+};
+
+struct DriveIdentity {
+  FixedText<24> DriveIdent;
+  FixedText<4> DriveRevision;
+  FixedText<3> DrivePrefix;
+  bool DrivePrefixReported = false;
+  bool BootModeDrive = false;
+  bool ComVariantDrive = false;
+};
+
+// The one data buffer of every drive command after the scan.
+using CommandBuffer = std::array<u8, kCommandBufferSize>;
+
+// What the identification routines work on.
+struct DriveContext {
+  DriveTransport& transport;
+  Clock& clock;
+  CommandBuffer& buffer;
+  DriveIdentity& identity;
+
+  // Sends a catalogue command for the command buffer, with the catalogue's data length.
+  u8 Send(u8 device, Command command);
+};
+
+void IdentifyDrive(DriveContext& ctx, u8 device);
+bool ApplyRevisionPrefixRule(DriveContext& ctx, u8 device);
+void ProbeDiagnosticPage(DriveContext& ctx, u8 device);
+
+// The identification half of a change of the selected drive: the list entry's text gives the
+// identity shown, then the boot-mode rule, a full identification and the COM-variant rule.
+void IdentifyChangedDrive(DriveContext& ctx, std::string_view listEntry, u8 device);
+
+// True when the revision is one a drive reports while it runs its boot code.
+bool IsBootModeRevision(std::string_view revision);
+// True when INQUIRY bytes 8 to 38 in the buffer name the COM variant of the PT-771B drive.
+bool IsComVariantInquiry(const CommandBuffer& buffer);
+
+}  // namespace veltran

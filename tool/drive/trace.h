@@ -1,0 +1,43 @@
+// The action trace: one line per platform action, appended to a file when one is given.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "drive/scsi.h"
+
+namespace veltran {
+
+class Trace {
+ public:
+  Trace() = default;  // traces nothing
+  explicit Trace(const std::string& path);
+  Trace(const Trace&) = delete;
+  Trace& operator=(const Trace&) = delete;
+
+  bool enabled() const { return file_ != nullptr; }
+  bool ok() const { return ok_; }
+
+  // "scsi <device> <cdb> <in|out> <length> <status> <crc32 of the data buffer after the command>"
+  void Scsi(unsigned device, const CommandRequest& request, u8 status);
+  void Kill(std::string_view executableName);
+  void Restart(bool accepted);
+
+  // The line Scsi() writes, without the newline.
+  static std::string ScsiLine(unsigned device, const CommandRequest& request, u8 status);
+
+ private:
+  void Write(const std::string& line);
+
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> file_;
+  bool ok_ = true;
+  std::mutex mutex_;
+};
+
+}  // namespace veltran

@@ -1,0 +1,70 @@
+// A drive as the program expects one to behave: it answers every command of the catalogue,
+// checks that download sequences are well formed and, once it has received a whole image,
+// reports the revision that image carries.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "drive/clock.h"
+#include "virtual/scenario.h"
+
+namespace veltran {
+
+struct DriveReply {
+  enum class Kind { kGood, kCheck, kBusy, kTransportFailure };
+  Kind kind = Kind::kGood;
+  std::array<std::uint8_t, 32> sense{};  // fixed-format sense data for kCheck
+};
+
+class VirtualDrive {
+ public:
+  VirtualDrive(ScenarioDrive config, Clock& clock);
+
+  // Runs one command. `data` holds `length` bytes to send, or receives the reply.
+  DriveReply Execute(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                     std::uint32_t length, bool toDrive);
+
+  const ScenarioDrive& config() const { return config_; }
+  bool discPresent() const;
+  std::uint32_t commandsReceived() const;
+  // Images the drive has received whole, oldest first.
+  std::vector<std::vector<std::uint8_t>> receivedImages() const;
+  std::string reportedRevision() const;
+
+ private:
+  DriveReply Dispatch(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                      std::uint32_t length, bool toDrive);
+  DriveReply Inquiry(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length);
+  DriveReply VendorIdentify(std::uint8_t* data, std::uint32_t length);
+  DriveReply VendorWrite(const std::uint8_t* cdb, const std::uint8_t* data, std::uint32_t length);
+  DriveReply SendDiagnostic(const std::uint8_t* cdb, const std::uint8_t* data,
+                            std::uint32_t length);
+  DriveReply ReceiveDiagnostic(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length);
+  void Complete(std::vector<std::uint8_t> image, std::size_t headerOffset);
+  void Program();
+
+  ScenarioDrive config_;
+  Clock& clock_;
+  mutable std::mutex mutex_;
+  std::uint32_t received_ = 0;
+  std::string revision_;
+
+  enum class WriteState { kIdle, kBlocks };
+  WriteState writeState_ = WriteState::kIdle;
+  std::uint32_t writeBlockLength_ = 0;
+  enum class DiagState { kIdle, kOpen, kPrepared };
+  DiagState diagState_ = DiagState::kIdle;
+  std::uint32_t diagNextBlock_ = 1;
+  std::vector<std::uint8_t> incoming_;
+  std::vector<std::vector<std::uint8_t>> images_;
+};
+
+// Fixed-format sense data with the given key, ASC and ASCQ.
+std::array<std::uint8_t, 32> MakeSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq);
+
+}  // namespace veltran

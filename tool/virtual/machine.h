@@ -1,0 +1,49 @@
+// The whole virtual machine: its drives, registry, processes and restart, built from a scenario.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/system.h"
+#include "drive/backend.h"
+#include "virtual/drive_model.h"
+
+namespace veltran {
+
+class VirtualMachine {
+ public:
+  explicit VirtualMachine(Scenario scenario);
+
+  const Scenario& scenario() const { return scenario_; }
+  VirtualClock& clock() { return clock_; }
+  std::vector<std::unique_ptr<VirtualDrive>>& drives() { return drives_; }
+  // The drive at a letter (nt) or at host adapter, target and LUN 0 (9x); nullptr when none.
+  VirtualDrive* DriveAtLetter(char letter);
+  VirtualDrive* DriveAt(unsigned hostAdapter, unsigned target, unsigned lun);
+  // Number of host adapters the ASPI manager reports: one past the highest adapter in use.
+  unsigned HostAdapterCount() const;
+
+  // Processes still running, in list order.
+  std::vector<ScenarioProcess> RunningProcesses() const;
+  bool Terminate(std::size_t listPosition);
+  int restartRequests() const { return restartRequests_; }
+  void CountRestartRequest() { ++restartRequests_; }
+
+ private:
+  Scenario scenario_;
+  VirtualClock clock_;
+  std::vector<std::unique_ptr<VirtualDrive>> drives_;
+  mutable std::mutex mutex_;
+  std::vector<bool> terminated_;
+  int restartRequests_ = 0;
+};
+
+// The SCSI back end over a virtual machine: letters on nt, adapters and targets on 9x.
+std::unique_ptr<ScsiBackend> MakeVirtualBackend(VirtualMachine& machine);
+// The system interface over a virtual machine.
+std::unique_ptr<SystemInterface> MakeVirtualSystem(VirtualMachine& machine);
+
+}  // namespace veltran

@@ -1,0 +1,63 @@
+// A virtual machine described by a JSON scenario: drives, registry, processes and restart.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace veltran {
+
+struct ScenarioFault {
+  enum class Kind { kCheck, kBusy, kTransport };
+  std::uint32_t at = 0;  // the drive's command count, from 1
+  Kind kind = Kind::kCheck;
+  std::array<std::uint8_t, 3> sense{};  // key, ASC, ASCQ
+};
+
+struct ScenarioDrive {
+  char letter = 0;  // nt: 'a'..'z'
+  unsigned hostAdapter = 0;
+  unsigned target = 0;
+  unsigned lun = 0;
+  std::uint8_t peripheral = 5;
+  std::string vendor, product, revision, prefix;  // padded to 8, 16, 4, 3 when read
+  std::optional<std::string> vendorIdentifyPrefix;
+  bool disc = false;
+  std::uint32_t programSeconds = 0;
+  std::vector<ScenarioFault> faults;
+};
+
+struct ScenarioProcess {
+  std::string name;
+  bool openable = true;
+};
+
+using RegistryValue = std::variant<std::uint32_t, std::string>;
+
+struct Scenario {
+  bool nt = true;
+  std::vector<ScenarioDrive> drives;
+  // key path (compared without regard to case) -> value name -> value
+  std::map<std::string, std::map<std::string, RegistryValue>> registry;
+  std::vector<ScenarioProcess> processes;
+  bool restartAccepted = true;
+  bool shutdownPrivilege = true;
+};
+
+class ScenarioError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses scenario text; `origin` names the file in error messages.
+Scenario ParseScenario(const std::string& text, const std::string& origin);
+Scenario LoadScenarioFile(const std::string& path);
+// The machine used when no scenario file is given: one NT drive with no disc.
+Scenario BuiltInScenario();
+
+}  // namespace veltran
