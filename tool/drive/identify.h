@@ -1,7 +1,9 @@
 // The identity of the drive identified last, and the routines that fill it.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <string_view>
 
 #include "drive/clock.h"
@@ -19,10 +21,24 @@ struct FixedText {
   std::string_view view() const { return {chars.data(), N}; }
   bool operator==(std::string_view other) const { return view() == other; }
   bool operator==(const FixedText& other) const { return view() == other.view(); }
-  void Assign(const void* bytes);  // copies N bytes
-  void Assign(std::string_view text);  // text must be N characters
+  // Copies N bytes as they are.
+  void Assign(const void* bytes) {
+    std::memcpy(chars.data(), bytes, N);
+    chars[N] = 0;
+  }
+  // Copies a text of N characters; a shorter one is padded with spaces, a longer one cut.
+  void Assign(std::string_view text) {
+    chars.fill(' ');
+    std::memcpy(chars.data(), text.data(), std::min(N, text.size()));
+    chars[N] = 0;
+  }
   void Clear() { chars.fill(0); }
-  void ToUpper();
+  // Only ASCII letters change: the drive and image fields are bytes, not locale text.
+  void ToUpper() {
+    for (std::size_t i = 0; i < N; ++i) {
+      if (chars[i] >= 'a' && chars[i] <= 'z') chars[i] = static_cast<char>(chars[i] - 'a' + 'A');
+    }
+  }
 };
 
 struct DriveIdentity {
