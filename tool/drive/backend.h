@@ -3,6 +3,8 @@
 // scan INQUIRY and keeps the accepted ones; the back end only opens, sends and remembers.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "drive/scsi.h"
@@ -26,5 +28,13 @@ class ScsiBackend {
   // Sends one command to a device kept by the scan.
   virtual u8 Execute(u8 device, const CommandRequest& request) = 0;
 };
+
+}  // namespace veltran
+
+namespace veltran {
+
+// The back end of the machine the program runs on, chosen once from the platform id:
+// pass-through on NT, ASPI on the 9x family (Windows), SG_IO (Linux).
+std::unique_ptr<ScsiBackend> MakeHostBackend(std::uint32_t platformId);
 
 }  // namespace veltran
