@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "drive/catalogue.h"
 #include "drive/clock.h"
 #include "drive/transport.h"
 
@@ -68,9 +69,11 @@ void IdentifyDrive(DriveContext& ctx, u8 device);
 bool ApplyRevisionPrefixRule(DriveContext& ctx, u8 device);
 void ProbeDiagnosticPage(DriveContext& ctx, u8 device);
 
-// The identification half of a change of the selected drive: the list entry's text gives the
-// identity shown, then the boot-mode rule, a full identification and the COM-variant rule.
-void IdentifyChangedDrive(DriveContext& ctx, std::string_view listEntry, u8 device);
+// A change of the selected drive, in two halves around the box that names the new drive: first
+// the list entry's text gives the identity shown; then the boot-mode rule, a full identification
+// and the COM-variant rule.
+void TakeListEntryIdentity(DriveIdentity& identity, std::string_view listEntry);
+void IdentifySelectedDrive(DriveContext& ctx, u8 device);
 
 // True when the revision is one a drive reports while it runs its boot code.
 bool IsBootModeRevision(std::string_view revision);

@@ -26,8 +26,7 @@ class VirtualMachine {
   // Number of host adapters the ASPI manager reports: one past the highest adapter in use.
   unsigned HostAdapterCount() const;
 
-  // Processes still running, in list order.
-  std::vector<ScenarioProcess> RunningProcesses() const;
+  bool IsRunning(std::size_t listPosition) const;
   bool Terminate(std::size_t listPosition);
   int restartRequests() const { return restartRequests_; }
   void CountRestartRequest() { ++restartRequests_; }

@@ -1,0 +1,124 @@
+#include "drive/identify.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "drive/catalogue.h"
+
+namespace veltran {
+namespace {
+
+// INQUIRY bytes 8 to 35 of the drives whose firmware prefix is the start of their revision.
+constexpr std::string_view kRevisionPrefixIdentities[] = {
+    "PELCARO CDW/DVD MVX4410CPD00",
+    "BRELMONTCDW/DVD GA-W837CNB01",
+    "BRELMONTCDW/DVD NB-E615CKP00",
+    "BRELMONTCDW/DVD GA-W837CNA00",
+};
+
+// An OEM drive that is the BRELMONT drive of the same model.
+constexpr std::string_view kOemIdent = "TRUO    CD-ROM  GA-R837C";
+constexpr std::string_view kOemRevision = "TR00";
+constexpr std::string_view kOemAsIdent = "BRELMONTCD-ROM  GA-R837C";
+constexpr std::string_view kOemAsRevision = "NB01";
+constexpr std::string_view kOemAsPrefix = "NB ";
+
+constexpr std::string_view kComVariantInquiry = "DARLOWE CDRW/DVD PT-771BR350COM";
+
+constexpr std::size_t kIdentOffset = 8;
+constexpr std::size_t kRevisionOffset = 32;
+constexpr std::size_t kPrefixOffset = 36;
+constexpr std::size_t kIdentityTextLength = 28;
+
+void TakeInquiryIdentity(const CommandBuffer& buffer, DriveIdentity& identity) {
+  identity.DriveIdent.Assign(&buffer[kIdentOffset]);
+  identity.DriveRevision.Assign(&buffer[kRevisionOffset]);
+}
+
+void ApplyIdentitySubstitution(DriveIdentity& identity) {
+  if (identity.DriveIdent == kOemIdent && identity.DriveRevision == kOemRevision) {
+    identity.DrivePrefix.Assign(kOemAsPrefix);
+    identity.DriveIdent.Assign(kOemAsIdent);
+    identity.DriveRevision.Assign(kOemAsRevision);
+  }
+}
+
+}  // namespace
+
+u8 DriveContext::Send(u8 device, Command command) {
+  const CommandSpec& spec = Catalogue(command);
+  return transport.ExecuteCommand(device, spec.cdb.data(), spec.cdbLength, buffer.data(),
+                                  spec.dataLength, spec.direction);
+}
+
+void IdentifyDrive(DriveContext& ctx, u8 device) {
+  DriveIdentity& id = ctx.identity;
+  ctx.Send(device, Command::kInquiry);
+  ctx.buffer[0] = 0;
+  ctx.buffer[1] = 0;
+  ctx.Send(device, Command::kVendorIdentify);
+  id.DrivePrefixReported = false;
+  if (ctx.buffer[0] == 0x00 && ctx.buffer[1] == 0x06) {
+    id.DrivePrefix.Assign(&ctx.buffer[4]);
+    id.DrivePrefixReported = true;
+  }
+  ctx.clock.SleepMs(100);
+  ctx.Send(device, Command::kInquiry);
+  // The fields come from the buffer as the commands left it, whether or not they succeeded.
+  TakeInquiryIdentity(ctx.buffer, id);
+  if (!id.DrivePrefixReported) id.DrivePrefix.Assign(&ctx.buffer[kPrefixOffset]);
+  id.DrivePrefix.ToUpper();
+  ApplyRevisionPrefixRule(ctx, device);
+  ApplyIdentitySubstitution(id);
+}
+
+bool ApplyRevisionPrefixRule(DriveContext& ctx, u8 device) {
+  DriveIdentity& id = ctx.identity;
+  // After a failed INQUIRY the work copy stays empty and matches nothing.
+  std::array<char, 32> work{};
+  if (ctx.Send(device, Command::kInquiry) == kStatusGood) {
+    TakeInquiryIdentity(ctx.buffer, id);
+    std::memcpy(work.data(), &ctx.buffer[kIdentOffset], kIdentityTextLength);
+  }
+  id.DrivePrefix.ToUpper();
+  const std::string_view text(work.data(), std::strlen(work.data()));
+  const bool matched = std::find(std::begin(kRevisionPrefixIdentities),
+                                 std::end(kRevisionPrefixIdentities),
+                                 text) != std::end(kRevisionPrefixIdentities);
+  if (matched) {
+    const std::string_view revision = id.DriveRevision.view();
+    id.DrivePrefix.Assign(std::string(revision.substr(0, 2)) + " ");
+  }
+  return matched;
+}
+
+void ProbeDiagnosticPage(DriveContext& ctx, u8 device) {
+  std::fill(ctx.buffer.begin(), ctx.buffer.end(), u8{0});
+  std::copy(kDiagOpen.begin(), kDiagOpen.end(), ctx.buffer.begin());
+  if (ctx.Send(device, Command::kSendDiagnostic) == kStatusGood) {
+    ctx.Send(device, Command::kReceiveDiagnosticResults);
+  }
+}
+
+bool IsBootModeRevision(std::string_view revision) {
+  return revision == "BOOT" || revision == "B1.0" || revision == "0.99";
+}
+
+bool IsComVariantInquiry(const CommandBuffer& buffer) {
+  return std::memcmp(&buffer[kIdentOffset], kComVariantInquiry.data(),
+                     kComVariantInquiry.size()) == 0;
+}
+
+void TakeListEntryIdentity(DriveIdentity& identity, std::string_view listEntry) {
+  identity.DriveIdent.Assign(listEntry.substr(0, 24));
+  identity.DriveRevision.Assign(listEntry.substr(std::min<std::size_t>(24, listEntry.size()), 4));
+}
+
+void IdentifySelectedDrive(DriveContext& ctx, u8 device) {
+  DriveIdentity& id = ctx.identity;
+  id.BootModeDrive = IsBootModeRevision(id.DriveRevision.view());
+  IdentifyDrive(ctx, device);
+  id.ComVariantDrive = IsComVariantInquiry(ctx.buffer);
+}
+
+}  // namespace veltran

@@ -1,0 +1,51 @@
+#include "drive/trace.h"
+
+#include <zlib.h>
+
+#include <cinttypes>
+
+namespace veltran {
+
+Trace::Trace(const std::string& path) : file_(std::fopen(path.c_str(), "ab")) {
+  ok_ = file_ != nullptr;
+}
+
+std::string Trace::ScsiLine(unsigned device, const CommandRequest& request, u8 status) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string cdb;
+  for (u8 i = 0; i < request.cdbLength; ++i) {
+    cdb += kHex[request.cdb[i] >> 4];
+    cdb += kHex[request.cdb[i] & 0xF];
+  }
+  const uLong crc = request.dataLength == 0
+                        ? 0
+                        : crc32(crc32(0L, Z_NULL, 0), request.data,
+                                static_cast<uInt>(request.dataLength));
+  char tail[64];
+  std::snprintf(tail, sizeof tail, " %s %" PRIu32 " %02x %08lx",
+                request.direction == kDataIn ? "in" : "out", request.dataLength, status,
+                static_cast<unsigned long>(crc));
+  return "scsi " + std::to_string(device) + " " + cdb + tail;
+}
+
+void Trace::Scsi(unsigned device, const CommandRequest& request, u8 status) {
+  if (enabled()) Write(ScsiLine(device, request, status));
+}
+
+void Trace::Kill(std::string_view executableName) {
+  if (enabled()) Write("kill " + std::string(executableName));
+}
+
+void Trace::Restart(bool accepted) {
+  if (enabled()) Write(accepted ? "restart accepted" : "restart refused");
+}
+
+void Trace::Write(const std::string& line) {
+  std::lock_guard lock(mutex_);
+  // Flushed per line: the trace must survive a program that ends by closing its window.
+  if (std::fprintf(file_.get(), "%s\n", line.c_str()) < 0 || std::fflush(file_.get()) != 0) {
+    ok_ = false;
+  }
+}
+
+}  // namespace veltran

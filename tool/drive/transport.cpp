@@ -1,0 +1,48 @@
+#include "drive/transport.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "drive/catalogue.h"
+
+namespace veltran {
+
+DriveTransport::DriveTransport(std::unique_ptr<ScsiBackend> backend, Trace& trace)
+    : backend_(std::move(backend)), trace_(trace) {}
+
+u8 DriveTransport::ScanDrives() {
+  count_ = 0;
+  const CommandSpec& inquiry = Catalogue(Command::kInquiryScan);
+  // The scan has its own zero-filled buffer: the command buffer is not touched by a scan.
+  std::vector<u8> scratch(kCommandBufferSize);
+  const unsigned candidates = backend_->BeginScan();
+  const unsigned limit = std::min(backend_->MaxDevices(), kMaxDevices);
+  for (unsigned candidate = 0; candidate < candidates && count_ < limit; ++candidate) {
+    std::fill(scratch.begin(), scratch.end(), u8{0});
+    const CommandRequest request{inquiry.cdb.data(), inquiry.cdbLength, scratch.data(),
+                                 inquiry.dataLength, inquiry.direction};
+    const std::optional<u8> status = backend_->Probe(candidate, request);
+    if (!status) continue;
+    trace_.Scsi(count_, request, *status);
+    // Qualifier 0 and type 5: the whole byte is compared.
+    if (*status == kStatusGood && scratch[0] == 0x05) {
+      backend_->Accept(candidate);
+      ++count_;
+    }
+  }
+  return count_;
+}
+
+u8 DriveTransport::ExecuteCommand(u8 device, const u8* cdb, u8 cdbLength, u8* data,
+                                  u32 dataLength, u8 direction) {
+  return ExecuteCommand(device, CommandRequest{cdb, cdbLength, data, dataLength, direction});
+}
+
+u8 DriveTransport::ExecuteCommand(u8 device, const CommandRequest& request) {
+  if (device >= count_) return kStatusCallFailed;
+  const u8 status = backend_->Execute(device, request);
+  trace_.Scsi(device, request, status);
+  return status;
+}
+
+}  // namespace veltran

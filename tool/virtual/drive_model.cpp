@@ -1,0 +1,263 @@
+#include "virtual/drive_model.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace veltran {
+namespace {
+
+constexpr std::uint8_t kKeyNotReady = 0x02;
+constexpr std::uint8_t kKeyIllegalRequest = 0x05;
+constexpr std::uint8_t kAscInvalidOpcode = 0x20;
+constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
+constexpr std::uint8_t kAscInvalidFieldInParameters = 0x26;
+constexpr std::uint8_t kAscParameterListLength = 0x1A;
+constexpr std::uint8_t kAscSequenceError = 0x2C;
+constexpr std::uint8_t kAscNoMedium = 0x3A;
+
+constexpr std::uint32_t kInquiryLength = 96;
+constexpr std::uint32_t k64KFormLength = 61440;
+constexpr std::size_t kDiagBlockLength = 32768;
+constexpr std::size_t kFixedHeaderOffset = 0xBF08;
+constexpr std::size_t kTrailerDistance = 48;
+constexpr std::size_t kFallbackDistance = 65536 + 48;
+constexpr std::size_t kHeaderRevision = 24;
+
+DriveReply Good() { return {}; }
+
+DriveReply Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq = 0) {
+  DriveReply r;
+  r.kind = DriveReply::Kind::kCheck;
+  r.sense = MakeSense(key, asc, ascq);
+  return r;
+}
+
+DriveReply Refuse(std::uint8_t asc) { return Check(kKeyIllegalRequest, asc); }
+
+void PutPadded(std::uint8_t* out, const std::string& text, std::size_t width) {
+  std::memset(out, ' ', width);
+  std::memcpy(out, text.data(), std::min(width, text.size()));
+}
+
+bool Matches(const std::uint8_t* data, std::initializer_list<std::uint8_t> bytes) {
+  return std::equal(bytes.begin(), bytes.end(), data);
+}
+
+// Where the revision of a received image lies: the trailer, or 64 KB before it when the trailer
+// starts with 0xFF, as the tool reads it; nothing when the image is too short to hold a header.
+std::optional<std::size_t> TrailerRevisionOffset(const std::vector<std::uint8_t>& image) {
+  if (image.size() < kTrailerDistance) return std::nullopt;
+  std::size_t header = image.size() - kTrailerDistance;
+  if (image[header] == 0xFF) {
+    if (image.size() < kFallbackDistance) return std::nullopt;
+    header = image.size() - kFallbackDistance;
+  }
+  return header + kHeaderRevision;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 32> MakeSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+  std::array<std::uint8_t, 32> sense{};
+  sense[0] = 0x70;
+  sense[2] = key;
+  sense[7] = 10;
+  sense[12] = asc;
+  sense[13] = ascq;
+  return sense;
+}
+
+VirtualDrive::VirtualDrive(ScenarioDrive config, Clock& clock)
+    : config_(std::move(config)), clock_(clock), revision_(config_.revision) {}
+
+bool VirtualDrive::discPresent() const {
+  std::lock_guard lock(mutex_);
+  return config_.disc;
+}
+
+std::uint32_t VirtualDrive::commandsReceived() const {
+  std::lock_guard lock(mutex_);
+  return received_;
+}
+
+std::vector<std::vector<std::uint8_t>> VirtualDrive::receivedImages() const {
+  std::lock_guard lock(mutex_);
+  return images_;
+}
+
+std::string VirtualDrive::reportedRevision() const {
+  std::lock_guard lock(mutex_);
+  return revision_;
+}
+
+DriveReply VirtualDrive::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                 std::uint8_t* data, std::uint32_t length, bool toDrive) {
+  std::lock_guard lock(mutex_);
+  ++received_;
+  for (const ScenarioFault& fault : config_.faults) {
+    if (fault.at != received_) continue;
+    DriveReply r;
+    switch (fault.kind) {
+      case ScenarioFault::Kind::kCheck:
+        return Check(fault.sense[0], fault.sense[1], fault.sense[2]);
+      case ScenarioFault::Kind::kBusy:
+        r.kind = DriveReply::Kind::kBusy;
+        return r;
+      case ScenarioFault::Kind::kTransport:
+        r.kind = DriveReply::Kind::kTransportFailure;
+        return r;
+    }
+  }
+  return Dispatch(cdb, cdbLength, data, length, toDrive);
+}
+
+DriveReply VirtualDrive::Dispatch(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                  std::uint8_t* data, std::uint32_t length, bool toDrive) {
+  if (cdbLength == 0) return Refuse(kAscInvalidOpcode);
+  switch (cdb[0]) {
+    case 0x12:
+      return Inquiry(cdb, data, length);
+    case 0x00:
+      return config_.disc ? Good() : Check(kKeyNotReady, kAscNoMedium);
+    case 0x1B:
+      // LoEj with Start clear opens the tray: the disc is out.
+      if ((cdb[4] & 0x03) == 0x02) config_.disc = false;
+      return Good();
+    case 0x1D:
+      return toDrive ? SendDiagnostic(cdb, data, length) : Refuse(kAscInvalidFieldInCdb);
+    case 0x1C:
+      return toDrive ? Refuse(kAscInvalidFieldInCdb) : ReceiveDiagnostic(cdb, data, length);
+    case 0xFF:
+      if (cdbLength != 12) return Refuse(kAscInvalidFieldInCdb);
+      if (cdb[2] == 0xFF && cdb[11] == 0xAA && !toDrive) return VendorIdentify(data, length);
+      if (cdb[2] == 0x01 && toDrive) return VendorWrite(cdb, data, length);
+      return Refuse(kAscInvalidFieldInCdb);
+    default:
+      return Refuse(kAscInvalidOpcode);
+  }
+}
+
+DriveReply VirtualDrive::Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
+                                 std::uint32_t length) {
+  if (cdb[1] & 0x01) return Refuse(kAscInvalidFieldInCdb);  // no vital product data pages
+  std::array<std::uint8_t, kInquiryLength> reply{};
+  reply[0] = config_.peripheral;
+  reply[1] = 0x80;  // removable medium
+  reply[3] = 0x02;
+  reply[4] = kInquiryLength - 5;
+  PutPadded(&reply[8], config_.vendor, 8);
+  PutPadded(&reply[16], config_.product, 16);
+  PutPadded(&reply[32], revision_, 4);
+  PutPadded(&reply[36], config_.prefix, 3);
+  const std::uint32_t count = std::min<std::uint32_t>({cdb[4], length, kInquiryLength});
+  std::memcpy(data, reply.data(), count);
+  return Good();
+}
+
+DriveReply VirtualDrive::VendorIdentify(std::uint8_t* data, std::uint32_t length) {
+  if (!config_.vendorIdentifyPrefix) return Refuse(kAscInvalidOpcode);
+  std::array<std::uint8_t, 8> reply{0x00, 0x06};
+  PutPadded(&reply[4], *config_.vendorIdentifyPrefix, 3);
+  std::memcpy(data, reply.data(), std::min<std::size_t>(length, reply.size()));
+  return Good();
+}
+
+DriveReply VirtualDrive::VendorWrite(const std::uint8_t* cdb, const std::uint8_t* data,
+                                     std::uint32_t length) {
+  const std::uint8_t code = cdb[5];
+  const std::uint8_t form = cdb[9];
+  const bool templateBytes = cdb[1] == 0 && cdb[3] == 0 && cdb[4] == 0 && cdb[6] == 0 &&
+                             cdb[7] == 0 && cdb[8] == 0 && cdb[10] == 0 && cdb[11] == 0;
+  if (!templateBytes || (form != 0x00 && form != 0xF0)) return Refuse(kAscInvalidFieldInCdb);
+  if (form == 0xF0) {
+    // The 64 KB form: 240 units of 256 bytes in one command.
+    if (code != 0x01) return Refuse(kAscInvalidFieldInCdb);
+    if (length != k64KFormLength) return Refuse(kAscInvalidFieldInParameters);
+    writeState_ = WriteState::kIdle;
+    Program();
+    Complete(std::vector<std::uint8_t>(data, data + length), 0);
+    return Good();
+  }
+  if (code == 0x00) {
+    if (length == 0 || length % 1024 != 0) return Refuse(kAscInvalidFieldInParameters);
+    incoming_.assign(data, data + length);
+    writeBlockLength_ = length;
+    writeState_ = WriteState::kBlocks;
+    return Good();
+  }
+  if (code == 0xFF) {
+    if (writeState_ != WriteState::kBlocks) return Refuse(kAscSequenceError);
+    if (length != writeBlockLength_) return Refuse(kAscInvalidFieldInParameters);
+    incoming_.insert(incoming_.end(), data, data + length);
+    return Good();
+  }
+  // The last block: its size in KB is the code.
+  if (length != code * 1024u) return Refuse(kAscInvalidFieldInParameters);
+  if (writeState_ != WriteState::kBlocks) incoming_.clear();  // a one-block image
+  incoming_.insert(incoming_.end(), data, data + length);
+  writeState_ = WriteState::kIdle;
+  Program();
+  Complete(std::move(incoming_), 0);
+  incoming_.clear();
+  return Good();
+}
+
+DriveReply VirtualDrive::SendDiagnostic(const std::uint8_t* cdb, const std::uint8_t* data,
+                                        std::uint32_t length) {
+  const std::uint32_t listLength = (std::uint32_t{cdb[3]} << 8) | cdb[4];
+  if (listLength != length || length < 8) return Refuse(kAscParameterListLength);
+  const std::uint32_t pageLength = (std::uint32_t{data[2]} << 8) | data[3];
+  if (data[0] != 0x88 || data[1] != 0x00 || pageLength + 4 != length) {
+    return Refuse(kAscInvalidFieldInParameters);
+  }
+  const std::uint8_t* p = data + 4;
+  if (length == 8 && Matches(p, {0x00, 0x40, 0x00, 0x00})) {
+    diagState_ = DiagState::kOpen;
+    diagNextBlock_ = 1;
+    incoming_.clear();
+    return Good();
+  }
+  if (length == 8 && Matches(p, {0x00, 0xF0, 0xFF, 0x00})) {
+    if (diagState_ != DiagState::kOpen) return Refuse(kAscSequenceError);
+    diagState_ = DiagState::kPrepared;
+    return Good();
+  }
+  if (length == 8 + kDiagBlockLength && p[0] == 0x00 && p[1] == 0xC0 && p[3] == 0x00) {
+    if (diagState_ != DiagState::kPrepared) return Refuse(kAscSequenceError);
+    if (p[2] != static_cast<std::uint8_t>(diagNextBlock_)) return Refuse(kAscSequenceError);
+    incoming_.insert(incoming_.end(), data + 8, data + length);
+    ++diagNextBlock_;
+    return Good();
+  }
+  if (length == 8 && Matches(p, {0x00, 0xC0, 0x00, 0x02})) {
+    if (diagState_ != DiagState::kPrepared || incoming_.empty()) return Refuse(kAscSequenceError);
+    diagState_ = DiagState::kIdle;
+    Program();
+    Complete(std::move(incoming_), kFixedHeaderOffset + kHeaderRevision);
+    incoming_.clear();
+    return Good();
+  }
+  return Refuse(kAscInvalidFieldInParameters);
+}
+
+DriveReply VirtualDrive::ReceiveDiagnostic(const std::uint8_t* cdb, std::uint8_t* data,
+                                           std::uint32_t length) {
+  const std::uint32_t allocation = (std::uint32_t{cdb[3]} << 8) | cdb[4];
+  const std::array<std::uint8_t, 8> page{0x88, 0x00, 0x00, 0x04,
+                                         0x00, diagState_ == DiagState::kIdle ? std::uint8_t{0} : std::uint8_t{0x40}, 0x00, 0x00};
+  std::memcpy(data, page.data(), std::min<std::size_t>({allocation, length, page.size()}));
+  return Good();
+}
+
+void VirtualDrive::Program() { clock_.SleepMs(config_.programSeconds * 1000); }
+
+void VirtualDrive::Complete(std::vector<std::uint8_t> image, std::size_t revisionOffset) {
+  const std::optional<std::size_t> at =
+      revisionOffset != 0 ? std::optional<std::size_t>(revisionOffset) : TrailerRevisionOffset(image);
+  if (at && *at + 4 <= image.size()) {
+    revision_.assign(reinterpret_cast<const char*>(&image[*at]), 4);
+  }
+  images_.push_back(std::move(image));
+}
+
+}  // namespace veltran

@@ -1,0 +1,269 @@
+#include "virtual/scenario.h"
+
+#include <algorithm>
+#include <fstream>
+#include <initializer_list>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+namespace veltran {
+namespace {
+
+using Json = nlohmann::json;
+
+// Walks a parsed scenario and refuses anything it does not know, naming the file and the place.
+class Reader {
+ public:
+  explicit Reader(std::string origin) : origin_(std::move(origin)) {}
+
+  [[noreturn]] void Fail(const std::string& where, const std::string& problem) const {
+    throw ScenarioError(origin_ + ": " + where + ": " + problem);
+  }
+
+  void RequireObject(const Json& j, const std::string& where,
+                     std::initializer_list<std::string_view> allowed) const {
+    if (!j.is_object()) Fail(where, "expected an object");
+    for (const auto& [key, value] : j.items()) {
+      if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
+        Fail(where, "unknown key \"" + key + "\"");
+      }
+    }
+  }
+
+  std::string String(const Json& j, const std::string& where, std::size_t maxLength) const {
+    if (!j.is_string()) Fail(where, "expected a string");
+    std::string s = j.get<std::string>();
+    if (s.size() > maxLength) {
+      Fail(where, "longer than " + std::to_string(maxLength) + " characters");
+    }
+    return s;
+  }
+
+  std::uint32_t Number(const Json& j, const std::string& where, std::uint32_t max) const {
+    if (!j.is_number_unsigned() && !(j.is_number_integer() && j.get<std::int64_t>() >= 0)) {
+      Fail(where, "expected a whole number from 0 to " + std::to_string(max));
+    }
+    const auto value = j.get<std::uint64_t>();
+    if (value > max) Fail(where, "must be at most " + std::to_string(max));
+    return static_cast<std::uint32_t>(value);
+  }
+
+  bool Bool(const Json& j, const std::string& where) const {
+    if (!j.is_boolean()) Fail(where, "expected true or false");
+    return j.get<bool>();
+  }
+
+  std::string Choice(const Json& j, const std::string& where,
+                     std::initializer_list<std::string_view> choices) const {
+    std::string s = String(j, where, 64);
+    if (std::find(choices.begin(), choices.end(), s) == choices.end()) {
+      std::string list;
+      for (auto c : choices) list += (list.empty() ? "\"" : ", \"") + std::string(c) + "\"";
+      Fail(where, "expected one of " + list);
+    }
+    return s;
+  }
+
+  Scenario Top(const Json& j) const;
+
+ private:
+  ScenarioDrive Drive(const Json& j, const std::string& where, bool nt) const;
+  void Inquiry(const Json& j, const std::string& where, ScenarioDrive& drive) const;
+  ScenarioFault Fault(const Json& j, const std::string& where) const;
+  ScenarioProcess Process(const Json& j, const std::string& where) const;
+  void Registry(const Json& j, Scenario& scenario) const;
+
+  std::string origin_;
+};
+
+Scenario Reader::Top(const Json& j) const {
+  RequireObject(j, "top level",
+                {"platform", "drives", "registry", "processes", "restart", "shutdown_privilege"});
+  Scenario s;
+  if (j.contains("platform")) s.nt = Choice(j["platform"], "platform", {"nt", "9x"}) == "nt";
+  if (j.contains("drives")) {
+    const Json& drives = j["drives"];
+    if (!drives.is_array()) Fail("drives", "expected an array");
+    for (std::size_t i = 0; i < drives.size(); ++i) {
+      s.drives.push_back(Drive(drives[i], "drives[" + std::to_string(i) + "]", s.nt));
+    }
+  }
+  if (j.contains("registry")) Registry(j["registry"], s);
+  if (j.contains("processes")) {
+    const Json& list = j["processes"];
+    if (!list.is_array()) Fail("processes", "expected an array");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      s.processes.push_back(Process(list[i], "processes[" + std::to_string(i) + "]"));
+    }
+  }
+  if (j.contains("restart")) {
+    s.restartAccepted = Choice(j["restart"], "restart", {"accept", "refuse"}) == "accept";
+  }
+  if (j.contains("shutdown_privilege")) {
+    s.shutdownPrivilege = Bool(j["shutdown_privilege"], "shutdown_privilege");
+  }
+  return s;
+}
+
+ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) const {
+  RequireObject(j, where,
+                {"letter", "host_adapter", "target", "lun", "inquiry", "vendor_identify_prefix",
+                 "disc", "program_seconds", "faults"});
+  ScenarioDrive d;
+  if (nt) {
+    if (!j.contains("letter")) Fail(where, "a drive of an nt machine needs a \"letter\"");
+    const std::string letter = String(j["letter"], where + ".letter", 1);
+    if (letter.size() != 1 || letter[0] < 'a' || letter[0] > 'z') {
+      Fail(where + ".letter", "expected one lower-case letter from a to z");
+    }
+    d.letter = letter[0];
+  }
+  if (j.contains("host_adapter")) d.hostAdapter = Number(j["host_adapter"], where + ".host_adapter", 255);
+  if (j.contains("target")) d.target = Number(j["target"], where + ".target", 7);
+  if (j.contains("lun")) d.lun = Number(j["lun"], where + ".lun", 7);
+  if (!j.contains("inquiry")) Fail(where, "missing \"inquiry\"");
+  Inquiry(j["inquiry"], where + ".inquiry", d);
+  if (j.contains("vendor_identify_prefix")) {
+    d.vendorIdentifyPrefix = String(j["vendor_identify_prefix"], where + ".vendor_identify_prefix", 3);
+  }
+  if (j.contains("disc")) d.disc = Bool(j["disc"], where + ".disc");
+  if (j.contains("program_seconds")) {
+    d.programSeconds = Number(j["program_seconds"], where + ".program_seconds", 3600);
+  }
+  if (j.contains("faults")) {
+    const Json& faults = j["faults"];
+    if (!faults.is_array()) Fail(where + ".faults", "expected an array");
+    for (std::size_t i = 0; i < faults.size(); ++i) {
+      d.faults.push_back(Fault(faults[i], where + ".faults[" + std::to_string(i) + "]"));
+    }
+  }
+  return d;
+}
+
+void Reader::Inquiry(const Json& j, const std::string& where, ScenarioDrive& d) const {
+  RequireObject(j, where, {"peripheral", "vendor", "product", "revision", "prefix"});
+  if (j.contains("peripheral")) {
+    d.peripheral = static_cast<std::uint8_t>(Number(j["peripheral"], where + ".peripheral", 255));
+  }
+  if (j.contains("vendor")) d.vendor = String(j["vendor"], where + ".vendor", 8);
+  if (j.contains("product")) d.product = String(j["product"], where + ".product", 16);
+  if (j.contains("revision")) d.revision = String(j["revision"], where + ".revision", 4);
+  if (j.contains("prefix")) d.prefix = String(j["prefix"], where + ".prefix", 3);
+}
+
+ScenarioFault Reader::Fault(const Json& j, const std::string& where) const {
+  RequireObject(j, where, {"at", "status", "sense"});
+  ScenarioFault f;
+  if (!j.contains("at")) Fail(where, "missing \"at\"");
+  f.at = Number(j["at"], where + ".at", 0xFFFFFFFFu);
+  if (f.at == 0) Fail(where + ".at", "commands are counted from 1");
+  if (!j.contains("status")) Fail(where, "missing \"status\"");
+  const std::string status = Choice(j["status"], where + ".status", {"check", "busy", "transport"});
+  f.kind = status == "check"  ? ScenarioFault::Kind::kCheck
+           : status == "busy" ? ScenarioFault::Kind::kBusy
+                              : ScenarioFault::Kind::kTransport;
+  if (j.contains("sense")) {
+    const Json& sense = j["sense"];
+    if (!sense.is_array() || sense.size() != 3) {
+      Fail(where + ".sense", "expected three numbers: sense key, ASC, ASCQ");
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+      f.sense[i] = static_cast<std::uint8_t>(
+          Number(sense[i], where + ".sense[" + std::to_string(i) + "]", 255));
+    }
+  } else if (f.kind == ScenarioFault::Kind::kCheck) {
+    Fail(where, "a \"check\" fault needs \"sense\"");
+  }
+  return f;
+}
+
+ScenarioProcess Reader::Process(const Json& j, const std::string& where) const {
+  ScenarioProcess p;
+  if (j.is_string()) {
+    p.name = String(j, where, 259);
+  } else {
+    RequireObject(j, where, {"name", "openable"});
+    if (!j.contains("name")) Fail(where, "missing \"name\"");
+    p.name = String(j["name"], where + ".name", 259);
+    if (j.contains("openable")) p.openable = Bool(j["openable"], where + ".openable");
+  }
+  return p;
+}
+
+void Reader::Registry(const Json& j, Scenario& s) const {
+  if (!j.is_object()) Fail("registry", "expected an object of keys");
+  for (const auto& [key, values] : j.items()) {
+    const std::string where = "registry[\"" + key + "\"]";
+    if (!values.is_object()) Fail(where, "expected an object of values");
+    auto& target = s.registry[key];
+    for (const auto& [name, value] : values.items()) {
+      if (value.is_string()) {
+        target[name] = value.get<std::string>();
+      } else {
+        target[name] = Number(value, where + "[\"" + name + "\"]", 0xFFFFFFFFu);
+      }
+    }
+  }
+}
+
+void RefuseDuplicatePlaces(const Scenario& s, const Reader& reader) {
+  std::set<std::pair<unsigned, unsigned>> places;
+  std::set<char> letters;
+  for (std::size_t i = 0; i < s.drives.size(); ++i) {
+    const ScenarioDrive& d = s.drives[i];
+    const std::string where = "drives[" + std::to_string(i) + "]";
+    if (s.nt && !letters.insert(d.letter).second) {
+      reader.Fail(where, std::string("letter ") + d.letter + " is used twice");
+    }
+    if (!s.nt && d.lun == 0 && !places.insert({d.hostAdapter, d.target}).second) {
+      reader.Fail(where, "host adapter and target are used twice");
+    }
+  }
+}
+
+}  // namespace
+
+Scenario ParseScenario(const std::string& text, const std::string& origin) {
+  Reader reader(origin);
+  Json j;
+  try {
+    j = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    std::string message = e.what();
+    // "[json.exception.parse_error.101] parse error at line 1, column 2: ..." -> "parse error ..."
+    if (auto pos = message.find("] "); pos != std::string::npos) message.erase(0, pos + 2);
+    throw ScenarioError(origin + ": " + message);
+  }
+  Scenario s = reader.Top(j);
+  RefuseDuplicatePlaces(s, reader);
+  return s;
+}
+
+Scenario LoadScenarioFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ScenarioError(path + ": cannot be opened");
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw ScenarioError(path + ": cannot be read");
+  return ParseScenario(text.str(), path);
+}
+
+Scenario BuiltInScenario() {
+  Scenario s;
+  ScenarioDrive d;
+  d.letter = 'e';
+  d.hostAdapter = 0;
+  d.target = 1;
+  d.vendor = "BRELMONT";
+  d.product = "CDW/DVD GA-W837C";
+  d.revision = "NA00";
+  d.prefix = "NA ";
+  d.vendorIdentifyPrefix = "KVR";
+  d.programSeconds = 3;
+  s.drives.push_back(d);
+  s.processes = {{"explorer.exe", true}};
+  return s;
+}
+
+}  // namespace veltran

@@ -1,0 +1,74 @@
+// The virtual machine seen through the same statuses as the real back ends: letters and the
+// pass-through statuses on nt, adapters, targets and ASPI request statuses on 9x.
+#include <vector>
+
+#include "virtual/machine.h"
+
+namespace veltran {
+namespace {
+
+constexpr u8 kAspiAborted = 0x02;
+constexpr u8 kAspiNoDevice = 0x82;
+constexpr unsigned kLetters = 26;
+constexpr unsigned kTargetsPerAdapter = 8;
+
+class VirtualBackend final : public ScsiBackend {
+ public:
+  explicit VirtualBackend(VirtualMachine& machine) : machine_(machine) {}
+
+  unsigned BeginScan() override {
+    devices_.clear();
+    return nt() ? kLetters : machine_.HostAdapterCount() * kTargetsPerAdapter;
+  }
+
+  std::optional<u8> Probe(unsigned candidate, const CommandRequest& request) override {
+    VirtualDrive* drive = Candidate(candidate);
+    // A letter without an optical drive is never opened; an ASPI target is always asked.
+    if (nt() && drive == nullptr) return std::nullopt;
+    return Send(drive, request);
+  }
+
+  void Accept(unsigned candidate) override { devices_.push_back(Candidate(candidate)); }
+
+  unsigned MaxDevices() const override { return nt() ? kLetters : kMaxDevices; }
+
+  u8 Execute(u8 device, const CommandRequest& request) override {
+    return Send(devices_.at(device), request);
+  }
+
+ private:
+  bool nt() const { return machine_.scenario().nt; }
+
+  VirtualDrive* Candidate(unsigned candidate) {
+    if (nt()) return machine_.DriveAtLetter(static_cast<char>('a' + candidate));
+    return machine_.DriveAt(candidate / kTargetsPerAdapter, candidate % kTargetsPerAdapter, 0);
+  }
+
+  u8 Send(VirtualDrive* drive, const CommandRequest& request) {
+    if (drive == nullptr) return kAspiNoDevice;
+    const DriveReply reply = drive->Execute(request.cdb, request.cdbLength, request.data,
+                                            request.dataLength, request.direction != kDataIn);
+    switch (reply.kind) {
+      case DriveReply::Kind::kGood:
+        return kStatusGood;
+      case DriveReply::Kind::kCheck:
+      case DriveReply::Kind::kBusy:
+        CopySenseBytes(reply.sense.data(), request.data);
+        return kStatusCheck;
+      case DriveReply::Kind::kTransportFailure:
+        break;
+    }
+    return nt() ? kStatusCallFailed : kAspiAborted;
+  }
+
+  VirtualMachine& machine_;
+  std::vector<VirtualDrive*> devices_;
+};
+
+}  // namespace
+
+std::unique_ptr<ScsiBackend> MakeVirtualBackend(VirtualMachine& machine) {
+  return std::make_unique<VirtualBackend>(machine);
+}
+
+}  // namespace veltran
