@@ -1,0 +1,23 @@
+// Scans the drives, lists them as the flash tool lists them, and identifies each one in turn.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/platform.h"
+#include "drive/identify.h"
+
+namespace veltran {
+
+struct DriveReport {
+  u8 device = 0;
+  std::string listEntry;  // INQUIRY bytes 8 to 35
+  DriveIdentity identity;
+};
+
+// The drive list in scan order (devices that do not answer the list INQUIRY are left out), each
+// entry identified as if the user had picked it.
+std::vector<DriveReport> ScanAndIdentify(Platform& platform);
+std::string FormatReport(const std::vector<DriveReport>& reports);
+
+}  // namespace veltran

@@ -1,0 +1,39 @@
+// veltran-probe: lists the optical drives and what identification finds for each.
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "drive_report.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: veltran-probe [--virtual[=SCENARIO]] [--trace=FILE]\n"
+    "Scans for optical drives, lists them and identifies each one.\n"
+    "  --virtual[=SCENARIO]  use a virtual machine (the built-in one, or a JSON scenario file)\n"
+    "  --trace=FILE          append one line per drive command to FILE\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  veltran::PlatformOptions options;
+  try {
+    for (int i = 1; i < argc; ++i) {
+      const std::string argument = argv[i];
+      if (argument == "--help" || argument == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+      }
+      if (!veltran::ParsePlatformArgument(argument, options)) {
+        std::fprintf(stderr, "veltran-probe: unknown argument %s\n%s", argument.c_str(), kUsage);
+        return 2;
+      }
+    }
+    veltran::Platform platform(options);
+    std::fputs(veltran::FormatReport(veltran::ScanAndIdentify(platform)).c_str(), stdout);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "veltran-probe: %s\n", e.what());
+    return 2;
+  }
+}
