@@ -1,0 +1,146 @@
+// The launcher's system calls on Linux. The system directory is $UNFURLER_SYSTEM_DIR, else
+// /var/lib/veltran; the tool is started as a detached process with that directory current.
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+#include "launcher.h"
+#include "os_files.h"
+
+extern char** environ;
+
+namespace veltran {
+namespace {
+
+constexpr const char* kDefaultSystemDirectory = "/var/lib/veltran";
+
+bool SameIgnoringCase(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    if (lower(*a) != lower(*b)) return false;
+  }
+  return *a == *b;
+}
+
+// The tool's fixed name is looked up ignoring case, as Windows would: "veltran.exe" finds the
+// copy installed as VELTRAN.exe.
+std::string FindIgnoringCase(const std::string& directory, const char* name) {
+  DIR* dir = ::opendir(directory.c_str());
+  if (!dir) return std::string();
+  std::string found;
+  while (const dirent* item = ::readdir(dir)) {
+    if (SameIgnoringCase(item->d_name, name)) {
+      found = directory + "/" + item->d_name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+// Copies through a temporary file in the target's folder and renames it over the target, so a
+// running or read-only earlier copy is replaced whole and a failed copy leaves the old one.
+bool CopyThroughTemporary(const std::string& from, const std::string& to) {
+  os::File source = os::OpenForReading(from);
+  struct stat st{};
+  if (!source.valid() || ::fstat(static_cast<int>(source.native()), &st) != 0) return false;
+  std::string temporary = to + ".XXXXXX";
+  os::File target(::mkstemp(temporary.data()));
+  if (!target.valid()) return false;
+  std::vector<char> buffer(65536);
+  std::uint64_t offset = 0;
+  bool ok = true;
+  for (;;) {
+    std::size_t got = 0;
+    if (!os::ReadAt(source, offset, buffer.data(), buffer.size(), &got)) ok = false;
+    if (!ok || got == 0) break;
+    if (!os::WriteAll(target, buffer.data(), got)) ok = false;
+    offset += got;
+  }
+  ok = ok && ::fchmod(static_cast<int>(target.native()), st.st_mode & 07777) == 0;
+  ok = ok && ::fsync(static_cast<int>(target.native())) == 0;
+  target = os::File();
+  ok = ok && ::rename(temporary.c_str(), to.c_str()) == 0;
+  if (!ok) ::unlink(temporary.c_str());
+  return ok;
+}
+
+class PosixLauncherSystem final : public LauncherSystem {
+ public:
+  std::string CurrentDirectory() override { return os::CurrentDirectory(); }
+
+  std::string OwnPath() override {
+    std::vector<char> buffer(256);
+    for (;;) {
+      const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+      if (n < 0) return std::string();
+      if (static_cast<std::size_t>(n) < buffer.size()) {
+        return std::string(buffer.data(), static_cast<std::size_t>(n));
+      }
+      buffer.resize(buffer.size() * 2);
+    }
+  }
+
+  std::string SystemDirectory() override {
+    const char* configured = std::getenv("UNFURLER_SYSTEM_DIR");
+    return configured && *configured ? configured : kDefaultSystemDirectory;
+  }
+
+  bool CopyFileOver(const std::string& from, const std::string& to) override {
+    return CopyThroughTemporary(from, to);
+  }
+  bool ClearReadOnly(const std::string& path) override { return os::ClearReadOnly(path); }
+
+  void MakeRunnable(const std::string& path) override {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), (st.st_mode & 07777) | 0111);
+  }
+
+  bool RemoveFile(const std::string& path) override { return os::RemoveFile(path); }
+
+  void Sleep(unsigned milliseconds) override {
+    timespec pause{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+  }
+
+  bool ChangeDirectory(const std::string& path) override { return os::ChangeDirectory(path); }
+
+  void OpenTool(const std::string& systemDirectory) override {
+    std::string path = FindIgnoringCase(systemDirectory, "veltran.exe");
+    if (path.empty()) return;
+    char* argv[] = {path.data(), nullptr};
+    pid_t child = 0;
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    posix_spawn(&child, path.c_str(), nullptr, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+  }
+
+  std::string JoinPath(const std::string& directory, std::string_view name) override {
+    std::string path = directory;
+    if (path.empty() || path.back() != '/') path += '/';
+    path += name;
+    return path;
+  }
+};
+
+}  // namespace
+
+LauncherSystem& OsLauncherSystem() {
+  static PosixLauncherSystem system;
+  return system;
+}
+
+void PrepareProcess() {}
+
+}  // namespace veltran
