@@ -1,0 +1,105 @@
+#include "drive/passthrough_win.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace veltran {
+
+DeviceHandle& DeviceHandle::operator=(DeviceHandle&& other) noexcept {
+  if (this != &other) {
+    reset();
+    handle_ = other.release();
+  }
+  return *this;
+}
+
+HANDLE DeviceHandle::release() {
+  HANDLE handle = handle_;
+  handle_ = INVALID_HANDLE_VALUE;
+  return handle;
+}
+
+void DeviceHandle::reset() {
+  if (valid()) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
+DeviceHandle OpenCdromDevice(char letter) {
+  const std::string root{letter, ':'};
+  if (GetDriveTypeA(root.c_str()) != DRIVE_CDROM) return DeviceHandle{};
+  const std::string path = "\\\\.\\" + root;
+  return DeviceHandle{CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr)};
+}
+
+PassThroughRequest MakePassThroughRequest(const CommandRequest& request) {
+  PassThroughRequest block{};
+  SCSI_PASS_THROUGH_DIRECT& h = block.header;
+  h.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  h.PathId = 0;
+  h.TargetId = kPassThroughTargetId;
+  h.Lun = 0;
+  h.CdbLength = request.cdbLength;
+  h.SenseInfoLength = kPassThroughSenseLength;
+  h.DataIn = request.direction == kDataIn ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
+  h.DataTransferLength = request.dataLength;
+  h.TimeOutValue = kPassThroughTimeoutSeconds;
+  h.DataBuffer = request.data;
+  h.SenseInfoOffset = offsetof(PassThroughRequest, sense);
+  std::memcpy(h.Cdb, request.cdb, std::min<std::size_t>(request.cdbLength, kPassThroughCdbRoom));
+  return block;
+}
+
+u8 PassThroughResult(bool callSucceeded, const PassThroughRequest& block, u8* data) {
+  if (!callSucceeded) return kStatusCallFailed;
+  if (block.header.ScsiStatus == 0) return kStatusGood;
+  CopySenseBytes(block.sense, data);
+  return kStatusCheck;
+}
+
+u8 PassThroughExecute(HANDLE device, const CommandRequest& request) {
+  if (request.data == nullptr || request.cdb == nullptr ||
+      request.cdbLength > kPassThroughCdbRoom) {
+    return kStatusCallFailed;
+  }
+  PassThroughRequest block = MakePassThroughRequest(request);
+  DWORD returned = 0;
+  const BOOL ok = DeviceIoControl(device, kIoctlScsiPassThroughDirect, &block, sizeof block,
+                                  &block, sizeof block, &returned, nullptr);
+  return PassThroughResult(ok != FALSE, block, request.data);
+}
+
+unsigned PassThroughBackend::BeginScan() {
+  devices_.clear();
+  probed_.reset();
+  probedCandidate_.reset();
+  return kLetters;
+}
+
+std::optional<u8> PassThroughBackend::Probe(unsigned candidate, const CommandRequest& request) {
+  // A candidate that was probed but not accepted gives its handle back here.
+  probed_.reset();
+  probedCandidate_.reset();
+  if (candidate >= kLetters) return std::nullopt;
+  DeviceHandle handle = OpenCdromDevice(static_cast<char>('a' + candidate));
+  if (!handle.valid()) return std::nullopt;
+  const u8 status = PassThroughExecute(handle.get(), request);
+  probed_ = std::move(handle);
+  probedCandidate_ = candidate;
+  return status;
+}
+
+void PassThroughBackend::Accept(unsigned candidate) {
+  if (probedCandidate_ != candidate || !probed_.valid() || devices_.size() >= kLetters) return;
+  devices_.push_back(std::move(probed_));
+  probedCandidate_.reset();
+}
+
+u8 PassThroughBackend::Execute(u8 device, const CommandRequest& request) {
+  if (device >= devices_.size()) return kStatusCallFailed;
+  return PassThroughExecute(devices_[device].get(), request);
+}
+
+}  // namespace veltran
