@@ -1,9 +1,11 @@
 // Header reading, both derivations and the rules over arbitrary file contents: nothing may read
 // out of bounds, and an accepted image must describe a layout the download can send.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <vector>
 
 #include "app/image_file.h"
 #include "app/rules.h"
@@ -31,10 +33,38 @@ void CheckAccepted(const veltran::ImageRecord& record) {
           record.ImageSize);
 }
 
+void Put(std::vector<std::uint8_t>& file, std::int64_t offset, std::span<const std::uint8_t>& rest,
+         std::size_t length) {
+  length = std::min(length, rest.size());
+  if (offset >= 0 && static_cast<std::size_t>(offset) + length <= file.size()) {
+    std::copy_n(rest.begin(), length, file.begin() + offset);
+  }
+  rest = rest.subspan(length);
+}
+
+// An odd first byte describes a file instead of being one: its size, a filler byte, and the
+// bytes at the signature, the trailer and the header 64 KB before it. Short inputs so reach every
+// place a header is read from.
+std::vector<std::uint8_t> Described(std::span<const std::uint8_t> input) {
+  if (input.size() < 5) return {input.begin(), input.end()};
+  const std::size_t size =
+      (std::size_t{input[1]} << 16 | std::size_t{input[2]} << 8 | input[3]) % (3 * 65536 + 1);
+  std::vector<std::uint8_t> file(size, input[4]);
+  auto rest = input.subspan(5);
+  const auto length = static_cast<std::int64_t>(size);
+  Put(file, veltran::kSignatureOffset, rest, 43);
+  Put(file, length - veltran::kTrailerSize, rest, 48);
+  Put(file, length - veltran::kFallbackDistance, rest, 35);
+  return file;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto read = veltran::ReadImageBytes(std::span(data, size));
+  const std::span input(data, size);
+  const std::vector<std::uint8_t> file =
+      size > 0 && data[0] % 2 == 1 ? Described(input) : std::vector(input.begin(), input.end());
+  const auto read = veltran::ReadImageBytes(file);
   Require(read.status == veltran::ImageReadStatus::kRead);
 
   veltran::ImageRecord automatic;
