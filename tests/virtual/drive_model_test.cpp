@@ -1,0 +1,157 @@
+// The virtual drive: download sequences it accepts, the ones it refuses, and what it reports after.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "drive/catalogue.h"
+#include "support/virtual_rig.h"
+
+namespace veltran {
+namespace {
+
+using testing::NtDrive;
+using testing::VirtualRig;
+
+constexpr const char* kInquiry =
+    R"({"peripheral": 5, "vendor": "BRELMONT", "product": "CD-ROM  GA-R837C", "revision": "NB01", "prefix": "NB "})";
+
+// An image whose header (in the trailer, or at the fixed place) carries `revision`.
+std::vector<u8> ImageWithRevision(std::size_t size, std::size_t headerAt, const char* revision) {
+  std::vector<u8> image(size);
+  for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<u8>(i * 7);
+  std::memcpy(&image[headerAt], "BRELMONTCD-ROM  GA-R837C", 24);
+  std::memcpy(&image[headerAt + 24], revision, 4);
+  return image;
+}
+
+class DriveModel : public ::testing::Test {
+ protected:
+  DriveModel() : rig_(NtDrive(kInquiry, R"("program_seconds": 5, "disc": true)")) {
+    EXPECT_EQ(rig_.transport().ScanDrives(), 1);
+  }
+
+  u8 VendorWrite(u8 code, u8 form, const u8* data, u32 length) {
+    std::array<u8, 12> cdb{0xFF, 0x00, 0x01, 0, 0, code, 0, 0, 0, form, 0, 0};
+    std::memcpy(rig_.buffer().data(), data, length);
+    return rig_.transport().ExecuteCommand(0, cdb.data(), 12, rig_.buffer().data(), length,
+                                           kDataOut);
+  }
+
+  u8 Diag(const std::array<u8, 8>& page, const u8* block = nullptr, u8 number = 0) {
+    std::memcpy(rig_.buffer().data(), page.data(), 8);
+    if (block == nullptr) return rig_.ctx().Send(0, Command::kSendDiagnostic);
+    rig_.buffer()[kDiagBlockNumberByte] = number;
+    std::memcpy(rig_.buffer().data() + 8, block, kDiagBlockDataSize);
+    return rig_.ctx().Send(0, Command::kSendDiagnosticBlock);
+  }
+
+  std::array<u8, 3> Sense() {
+    return {rig_.buffer()[2], rig_.buffer()[12], rig_.buffer()[13]};
+  }
+
+  std::string InquiryRevision() {
+    EXPECT_EQ(rig_.ctx().Send(0, Command::kInquiry), kStatusGood);
+    return std::string(reinterpret_cast<const char*>(&rig_.buffer()[32]), 4);
+  }
+
+  VirtualDrive& drive() { return *rig_.machine().drives()[0]; }
+
+  VirtualRig rig_;
+};
+
+TEST_F(DriveModel, BlockFormImageIsReceivedWholeAndItsRevisionReported) {
+  const auto image = ImageWithRevision(3 * 32768 - 2048, 3 * 32768 - 2048 - 48, "NB09");
+  const std::uint64_t before = rig_.machine().clock().NowMs();
+  EXPECT_EQ(VendorWrite(0x00, 0, image.data(), 32768), kStatusGood);
+  EXPECT_EQ(VendorWrite(0xFF, 0, image.data() + 32768, 32768), kStatusGood);
+  EXPECT_EQ(rig_.machine().clock().NowMs(), before);
+  EXPECT_EQ(VendorWrite(30, 0, image.data() + 65536, 30 * 1024), kStatusGood);
+  EXPECT_EQ(rig_.machine().clock().NowMs() - before, 5000u);  // programming time
+  ASSERT_EQ(drive().receivedImages().size(), 1u);
+  EXPECT_EQ(drive().receivedImages()[0], image);
+  EXPECT_EQ(InquiryRevision(), "NB09");
+}
+
+TEST_F(DriveModel, TrailerStartingWithFFPointsToTheHeader64KBEarlier) {
+  auto image = ImageWithRevision(131072, 131072 - 65584, "NB07");
+  std::fill(image.end() - 65536, image.end(), u8{0xFF});
+  EXPECT_EQ(VendorWrite(0x00, 0, image.data(), 65536), kStatusGood);
+  EXPECT_EQ(VendorWrite(64, 0, image.data() + 65536, 65536), kStatusGood);
+  EXPECT_EQ(InquiryRevision(), "NB07");
+}
+
+TEST_F(DriveModel, OneBlockImageIsJustTheLastBlock) {
+  const auto image = ImageWithRevision(8192, 8192 - 48, "NB02");
+  EXPECT_EQ(VendorWrite(8, 0, image.data(), 8192), kStatusGood);
+  EXPECT_EQ(InquiryRevision(), "NB02");
+}
+
+TEST_F(DriveModel, MalformedWriteSequencesAreRefusedAndNothingIsProgrammed) {
+  const auto image = ImageWithRevision(65536, 65536 - 48, "NB03");
+  EXPECT_EQ(VendorWrite(0xFF, 0, image.data(), 32768), kStatusCheck);  // middle before first
+  EXPECT_EQ(Sense(), (std::array<u8, 3>{5, 0x2C, 0}));
+  EXPECT_EQ(VendorWrite(0x00, 0, image.data(), 32768), kStatusGood);
+  EXPECT_EQ(VendorWrite(0xFF, 0, image.data(), 16384), kStatusCheck);  // block size changed
+  EXPECT_EQ(VendorWrite(32, 0, image.data(), 1024), kStatusCheck);     // length is not 32 KB
+  EXPECT_EQ(Sense(), (std::array<u8, 3>{5, 0x26, 0}));
+  EXPECT_EQ(VendorWrite(0x01, 0xF0, image.data(), 1024), kStatusCheck);  // 64 KB form is 60 KB
+  EXPECT_EQ(VendorWrite(0x02, 0xF0, image.data(), 61440), kStatusCheck);
+  EXPECT_EQ(VendorWrite(0x01, 0x01, image.data(), 1024), kStatusCheck);
+  EXPECT_EQ(Sense(), (std::array<u8, 3>{5, 0x24, 0}));
+  EXPECT_TRUE(drive().receivedImages().empty());
+  EXPECT_EQ(InquiryRevision(), "NB01");
+}
+
+TEST_F(DriveModel, SixtyFourKilobyteFormTakesSixtyKilobytesInOneCommand) {
+  auto image = ImageWithRevision(65536, 65536 - 48, "NB04");
+  EXPECT_EQ(VendorWrite(0x01, 0xF0, image.data() + 4096, 61440), kStatusGood);
+  EXPECT_EQ(InquiryRevision(), "NB04");
+}
+
+TEST_F(DriveModel, DiagnosticDownloadNumbersBlocksModulo256) {
+  constexpr std::size_t kBlocks = 257;
+  const auto image = ImageWithRevision(kBlocks * kDiagBlockDataSize, 0xBF08, "NX05");
+  EXPECT_EQ(Diag(kDiagOpen), kStatusGood);
+  EXPECT_EQ(rig_.ctx().Send(0, Command::kReceiveDiagnosticResults), kStatusGood);
+  EXPECT_EQ(Diag(kDiagPrepare), kStatusGood);
+  for (std::size_t j = 0; j < kBlocks; ++j) {
+    ASSERT_EQ(Diag(kDiagBlock, &image[j * kDiagBlockDataSize], static_cast<u8>(j + 1)),
+              kStatusGood)
+        << j;
+  }
+  EXPECT_EQ(Diag(kDiagFinish), kStatusGood);
+  ASSERT_EQ(drive().receivedImages().size(), 1u);
+  EXPECT_EQ(drive().receivedImages()[0], image);
+  EXPECT_EQ(InquiryRevision(), "NX05");
+}
+
+TEST_F(DriveModel, DiagnosticSequenceOutOfOrderIsRefused) {
+  std::vector<u8> block(kDiagBlockDataSize, 0x5A);
+  EXPECT_EQ(Diag(kDiagPrepare), kStatusCheck);  // not opened
+  EXPECT_EQ(Diag(kDiagOpen), kStatusGood);
+  EXPECT_EQ(Diag(kDiagBlock, block.data(), 1), kStatusCheck);  // not prepared
+  EXPECT_EQ(Diag(kDiagPrepare), kStatusGood);
+  EXPECT_EQ(Diag(kDiagFinish), kStatusCheck);  // no block yet
+  EXPECT_EQ(Diag(kDiagBlock, block.data(), 2), kStatusCheck);  // block 1 skipped
+  EXPECT_EQ(Sense(), (std::array<u8, 3>{5, 0x2C, 0}));
+  EXPECT_TRUE(drive().receivedImages().empty());
+}
+
+TEST_F(DriveModel, EjectTakesTheDiscOut) {
+  EXPECT_EQ(rig_.ctx().Send(0, Command::kTestUnitReady), kStatusGood);
+  EXPECT_EQ(rig_.ctx().Send(0, Command::kStartStopUnit), kStatusGood);
+  EXPECT_EQ(rig_.ctx().Send(0, Command::kTestUnitReady), kStatusCheck);
+  EXPECT_EQ(Sense(), (std::array<u8, 3>{2, 0x3A, 0}));
+}
+
+TEST(DriveModelFaults, CountCommandsFromTheScanInquiry) {
+  VirtualRig rig(NtDrive(kInquiry, R"("disc": true, "faults": [{"at": 3, "status": "busy"}])"));
+  ASSERT_EQ(rig.transport().ScanDrives(), 1);                             // 1
+  EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusGood);    // 2
+  EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusCheck);   // 3
+  EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusGood);    // 4
+  EXPECT_EQ(rig.machine().drives()[0]->commandsReceived(), 4u);
+}
+
+}  // namespace
+}  // namespace veltran
