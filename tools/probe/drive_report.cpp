@@ -38,7 +38,7 @@ std::string FormatReport(const std::vector<DriveReport>& reports) {
     out += "  identity : " + Quoted(id.DriveIdent.view()) + "\n";
     out += "  revision : " + Quoted(id.DriveRevision.view()) + "\n";
     out += "  prefix   : " + Quoted(id.DrivePrefix.view()) +
-           (id.DrivePrefixReported ? " (reported by the drive)" : " (from INQUIRY)") + "\n";
+           (id.DrivePrefixReported ? " (the drive answered VENDOR IDENTIFY)" : " (from INQUIRY)") + "\n";
     out += std::string("  boot mode: ") + (id.BootModeDrive ? "yes" : "no") + "\n";
     out += std::string("  COM variant: ") + (id.ComVariantDrive ? "yes" : "no") + "\n";
   }
