@@ -94,8 +94,10 @@ long ZCALLBACK StreamSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
   std::uint64_t base = 0;
   if (origin == ZLIB_FILEFUNC_SEEK_CUR) base = s->position;
   if (origin == ZLIB_FILEFUNC_SEEK_END) base = size;
-  if (offset > size || base > size - offset) return -1;
-  s->position = base + offset;
+  // minizip moves backwards with a "negative" offset that wraps around.
+  const std::uint64_t target = base + offset;
+  if (target > size) return -1;
+  s->position = target;
   return 0;
 }
 

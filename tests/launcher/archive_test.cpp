@@ -1,0 +1,346 @@
+// The archive reader: locating an archive behind an executable image, entry records, lookup,
+// and extraction, including damaged and hostile entries.
+#include "archive.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "scratch.h"
+#include "zip_builder.h"
+
+namespace veltran {
+namespace {
+
+using testing::Bytes;
+using testing::BuildZip;
+using testing::Concat;
+using testing::FakeExecutableImage;
+using testing::Pattern;
+using testing::ReadBytes;
+using testing::ScratchFolder;
+using testing::WriteBytes;
+using testing::ZipItem;
+namespace fs = std::filesystem;
+
+ArchiveHandle OpenMemory(const Bytes& bytes) {
+  return ArchiveOpen(bytes.data(), static_cast<std::uint32_t>(bytes.size()), ArchiveSource::kMemory);
+}
+
+int ExtractTo(const ArchiveHandle& archive, std::int32_t index, std::string name) {
+  return ArchiveExtract(archive, index, name.data(), 0, ArchiveSource::kFileName);
+}
+
+TEST(ArchiveOpenTest, FindsTheArchiveBehindAnExecutableImageFromEveryKindOfSource) {
+  ScratchFolder folder;
+  const Bytes image = Pattern(70000, 1);
+  const Bytes package = Concat(FakeExecutableImage(126976), BuildZip({{"fw.bin", image}}));
+  WriteBytes("package.exe", package);
+
+  ArchiveHandle byName = ArchiveOpen("package.exe", 0, ArchiveSource::kFileName);
+  ArchiveHandle byMemory = OpenMemory(package);
+  ASSERT_TRUE(byName);
+  ASSERT_TRUE(byMemory);
+  for (const ArchiveHandle* archive : {&byName, &byMemory}) {
+    Bytes out(image.size());
+    EXPECT_EQ(ArchiveExtract(*archive, 0, out.data(), static_cast<std::uint32_t>(out.size()),
+                             ArchiveSource::kMemory),
+              kArchiveOk);
+    EXPECT_EQ(out, image);
+  }
+}
+
+TEST(ArchiveOpenTest, RefusesWhatHoldsNoReadableArchive) {
+  ScratchFolder folder;
+  EXPECT_FALSE(ArchiveOpen("missing.exe", 0, ArchiveSource::kFileName));
+  EXPECT_FALSE(OpenMemory(FakeExecutableImage()));
+  EXPECT_FALSE(ArchiveOpen(nullptr, 0, ArchiveSource::kFileName));
+
+  // Cut short: the end record is gone, or the central directory lies beyond the end.
+  const Bytes zip = BuildZip({{"fw.bin", Pattern(5000, 2)}, {"VELTRAN.exe", Pattern(3000, 3)}});
+  EXPECT_FALSE(OpenMemory(Bytes(zip.begin(), zip.end() - 10)));
+  Bytes broken = zip;
+  broken[broken.size() - 6] ^= 0x40;  // central directory offset
+  EXPECT_FALSE(OpenMemory(broken));
+  // An end record announcing more entries than the directory holds.
+  Bytes overCounted = zip;
+  overCounted[overCounted.size() - 12] = 3;
+  overCounted[overCounted.size() - 14] = 3;
+  EXPECT_FALSE(OpenMemory(overCounted));
+}
+
+TEST(ArchiveOpenTest, AnEmptyArchiveHasNoEntries) {
+  const ArchiveHandle archive = OpenMemory(Concat(FakeExecutableImage(), BuildZip({})));
+  ASSERT_TRUE(archive);
+  ArchiveEntry entry;
+  EXPECT_EQ(ArchiveGetEntry(archive, -1, &entry), kArchiveOk);
+  EXPECT_EQ(entry.index, 0);
+  EXPECT_EQ(ArchiveGetEntry(archive, 0, &entry), kArchiveArgumentError);
+}
+
+TEST(ArchiveEntryTest, CountAndIndexLimits) {
+  const ArchiveHandle archive =
+      OpenMemory(BuildZip({{"a.bin", Pattern(10, 1)}, {"b.exe", Pattern(10, 2)}}));
+  ASSERT_TRUE(archive);
+  ArchiveEntry entry;
+  ASSERT_EQ(ArchiveGetEntry(archive, -1, &entry), kArchiveOk);
+  EXPECT_EQ(entry.index, 2);
+  EXPECT_STREQ(entry.name, "");
+  EXPECT_EQ(entry.attributes, 0u);
+  EXPECT_EQ(entry.uncompressedSize, 0u);
+  EXPECT_EQ(ArchiveGetEntry(archive, -2, &entry), kArchiveArgumentError);
+  EXPECT_EQ(ArchiveGetEntry(archive, 2, &entry), kArchiveArgumentError);
+  ASSERT_EQ(ArchiveGetEntry(archive, 1, &entry), kArchiveOk);
+  EXPECT_EQ(entry.index, 1);
+  EXPECT_STREQ(entry.name, "b.exe");
+  EXPECT_EQ(entry.uncompressedSize, 10u);
+}
+
+TEST(ArchiveEntryTest, AttributesFollowTheHostsBits) {
+  ZipItem dos{"dos.bin", Pattern(4, 1)};                         // 0x20: archive only
+  ZipItem unixFile{"unix.bin", Pattern(4, 2)};
+  unixFile.externalAttributes = 0x81A40000u;                      // -rw-r--r--
+  unixFile.madeBy = 0x0314;
+  ZipItem unixReadOnly{"ro.bin", Pattern(4, 3)};
+  unixReadOnly.externalAttributes = 0x81240000u;                  // -r--r--r--
+  ZipItem dosDirectory{"dir/", {}};
+  dosDirectory.externalAttributes = 0x10;
+  ZipItem unixDirectory{"udir/", {}};
+  unixDirectory.externalAttributes = 0x41ED0000u;                 // drwxr-xr-x
+  ZipItem hiddenSystem{"hs.bin", Pattern(4, 4)};
+  hiddenSystem.externalAttributes = 0x27;                         // read-only, hidden, system, archive
+  const ArchiveHandle archive =
+      OpenMemory(BuildZip({dos, unixFile, unixReadOnly, dosDirectory, unixDirectory, hiddenSystem}));
+  ASSERT_TRUE(archive);
+  const std::uint32_t expected[] = {0xA1, 0x80, 0x81, 0x91, 0x90, 0xA7};
+  for (std::int32_t i = 0; i < 6; ++i) {
+    ArchiveEntry entry;
+    ASSERT_EQ(ArchiveGetEntry(archive, i, &entry), kArchiveOk);
+    EXPECT_EQ(entry.attributes, expected[i]) << entry.name;
+  }
+}
+
+TEST(ArchiveEntryTest, TimesComeFromTheExtendedTimestampBlockWhenThereIsOne) {
+  constexpr std::uint64_t kSecond = 10000000ULL;
+  constexpr std::uint64_t kUnixEpoch = 116444736000000000ULL;
+  ZipItem plain{"plain.bin", Pattern(4, 1)};
+  ZipItem stamped{"stamped.bin", Pattern(4, 2)};
+  // A block of another kind first, then "UT" with modification, access and creation times.
+  stamped.extra = {0x0A, 0x00, 0x04, 0x00, 1, 2, 3, 4, 'U', 'T', 13, 0, 7};
+  for (std::uint32_t t : {1000000000u, 1000000100u, 1000000200u}) testing::Put32(stamped.extra, t);
+  ZipItem accessOnly{"access.bin", Pattern(4, 3)};
+  accessOnly.extra = {'U', 'T', 5, 0, 2};
+  testing::Put32(accessOnly.extra, 86400u);
+  ZipItem shortBlock{"short.bin", Pattern(4, 4)};  // announces three times, carries one
+  shortBlock.extra = {'U', 'T', 5, 0, 7};
+  testing::Put32(shortBlock.extra, 1234567890u);
+
+  const ArchiveHandle archive = OpenMemory(BuildZip({plain, stamped, accessOnly, shortBlock}));
+  ASSERT_TRUE(archive);
+  ArchiveEntry entry;
+  ASSERT_EQ(ArchiveGetEntry(archive, 0, &entry), kArchiveOk);
+  const std::uint64_t dosTime = entry.modificationTime;
+  EXPECT_NE(dosTime, 0u);
+  EXPECT_EQ(entry.accessTime, dosTime);
+  EXPECT_EQ(entry.creationTime, dosTime);
+
+  ASSERT_EQ(ArchiveGetEntry(archive, 1, &entry), kArchiveOk);
+  EXPECT_EQ(entry.modificationTime, kUnixEpoch + 1000000000ULL * kSecond);
+  EXPECT_EQ(entry.accessTime, kUnixEpoch + 1000000100ULL * kSecond);
+  EXPECT_EQ(entry.creationTime, kUnixEpoch + 1000000200ULL * kSecond);
+
+  ASSERT_EQ(ArchiveGetEntry(archive, 2, &entry), kArchiveOk);
+  EXPECT_EQ(entry.accessTime, kUnixEpoch + 86400ULL * kSecond);
+  EXPECT_EQ(entry.modificationTime, dosTime);
+  EXPECT_EQ(entry.creationTime, dosTime);
+
+  ASSERT_EQ(ArchiveGetEntry(archive, 3, &entry), kArchiveOk);
+  EXPECT_EQ(entry.modificationTime, kUnixEpoch + 1234567890ULL * kSecond);
+  EXPECT_EQ(entry.accessTime, dosTime);
+  EXPECT_EQ(entry.creationTime, dosTime);
+}
+
+TEST(ArchiveFindTest, MatchesWholeNamesWithOrWithoutCase) {
+  const ArchiveHandle archive = OpenMemory(BuildZip(
+      {{"Firmware.BIN", Pattern(8, 1)}, {"FIRMWARE.bin", Pattern(8, 2)}, {"tool.exe", Pattern(8, 3)}}));
+  ASSERT_TRUE(archive);
+  std::int32_t index = 7;
+  ArchiveEntry entry;
+  ASSERT_EQ(ArchiveFindEntry(archive, "firmware.bin", true, &index, &entry), kArchiveOk);
+  EXPECT_EQ(index, 0);
+  EXPECT_STREQ(entry.name, "Firmware.BIN");
+  ASSERT_EQ(ArchiveFindEntry(archive, "FIRMWARE.bin", false, &index, &entry), kArchiveOk);
+  EXPECT_EQ(index, 1);
+  EXPECT_EQ(ArchiveFindEntry(archive, "firmware.bin", false, &index, &entry), kArchiveNotFound);
+  EXPECT_EQ(index, -1);
+  EXPECT_EQ(entry.index, -1);
+  EXPECT_STREQ(entry.name, "");
+  EXPECT_EQ(ArchiveFindEntry(archive, "tool.ex", true, &index, &entry), kArchiveNotFound);
+}
+
+TEST(ArchiveExtractTest, WritesStoredAndDeflatedEntriesWithTheirTimesAndAttributes) {
+  ScratchFolder folder;
+  const Bytes big = Pattern(100000, 5);  // several 16 KB pieces
+  Bytes text(200000, 'x');
+  ZipItem stored{"stored.bin", big, false};
+  ZipItem deflated{"sub/deep/text.txt", text};
+  deflated.externalAttributes = 0x81A40000u;
+  deflated.madeBy = 0x0314;
+  deflated.extra = {'U', 'T', 5, 0, 1};
+  testing::Put32(deflated.extra, 1500000000u);
+  ZipItem empty{"empty.dat", {}};
+  WriteBytes("package.exe", Concat(FakeExecutableImage(), BuildZip({stored, deflated, empty})));
+  ArchiveHandle archive = ArchiveOpen("package.exe", 0, ArchiveSource::kFileName);
+  ASSERT_TRUE(archive);
+
+  ASSERT_EQ(ExtractTo(archive, 0, "stored.bin"), kArchiveOk);
+  EXPECT_EQ(ReadBytes("stored.bin"), big);
+  EXPECT_TRUE(testing::IsReadOnly("stored.bin"));  // MS-DOS entries come out read-only
+
+  ASSERT_EQ(ExtractTo(archive, 1, "sub/deep/text.txt"), kArchiveOk);
+  EXPECT_EQ(ReadBytes("sub/deep/text.txt"), text);
+  EXPECT_FALSE(testing::IsReadOnly("sub/deep/text.txt"));
+  const auto written = fs::last_write_time("sub/deep/text.txt");
+  const auto expected = std::chrono::file_clock::from_sys(
+      std::chrono::sys_seconds(std::chrono::seconds(1500000000)));
+  EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(written - expected).count(), 0);
+
+  ASSERT_EQ(ExtractTo(archive, 2, "empty.dat"), kArchiveOk);
+  EXPECT_EQ(fs::file_size("empty.dat"), 0u);
+}
+
+TEST(ArchiveExtractTest, DirectoryEntriesOnlyCreateTheirFolders) {
+  ScratchFolder folder;
+  ZipItem directory{"a/b/c/", {}};
+  directory.externalAttributes = 0x10;
+  WriteBytes("package.exe", BuildZip({directory}));
+  ArchiveHandle archive = ArchiveOpen("package.exe", 0, ArchiveSource::kFileName);
+  ASSERT_TRUE(archive);
+  EXPECT_EQ(ExtractTo(archive, 0, "a/b/c/"), kArchiveOk);
+  EXPECT_TRUE(fs::is_directory("a/b/c"));
+}
+
+// Every damaged entry fails and leaves no file behind, whether or not one was there before.
+TEST(ArchiveExtractTest, DamagedEntriesLeaveNothingBehind) {
+  ScratchFolder folder;
+  const Bytes data = Pattern(50000, 6);
+  Bytes text(60000, 'y');
+  ZipItem badCrc{"crc.bin", data};
+  badCrc.overrideCrc = true;
+  badCrc.crc = 0x12345678;
+  ZipItem tooLong{"long.bin", text};  // inflates past its declared size
+  tooLong.overrideSize = true;
+  tooLong.uncompressedSize = 1000;
+  ZipItem tooShort{"short.bin", text};  // declares more than it holds
+  tooShort.overrideSize = true;
+  tooShort.uncompressedSize = 70000;
+  ZipItem encrypted{"secret.bin", data, false};
+  encrypted.flags = 1;
+  ZipItem otherMethod{"bzip.bin", data, false};
+  otherMethod.method = 12;
+  ZipItem storedMismatch{"stored.bin", data, false};
+  storedMismatch.overrideSize = true;
+  storedMismatch.uncompressedSize = 40000;
+  Bytes zip = BuildZip({badCrc, tooLong, tooShort, encrypted, otherMethod, storedMismatch});
+  WriteBytes("package.exe", zip);
+  ArchiveHandle archive = ArchiveOpen("package.exe", 0, ArchiveSource::kFileName);
+  ASSERT_TRUE(archive);
+  const char* names[] = {"crc.bin", "long.bin", "short.bin", "secret.bin", "bzip.bin", "stored.bin"};
+  for (std::int32_t i = 0; i < 6; ++i) {
+    WriteBytes(names[i], Bytes{1, 2, 3});
+    EXPECT_NE(ExtractTo(archive, i, names[i]), kArchiveOk) << names[i];
+    EXPECT_FALSE(fs::exists(names[i]) && ReadBytes(names[i]).size() > 3) << names[i];
+    Bytes memory(100000);
+    EXPECT_NE(ArchiveExtract(archive, i, memory.data(), static_cast<std::uint32_t>(memory.size()),
+                             ArchiveSource::kMemory),
+              kArchiveOk)
+        << names[i];
+  }
+  for (const char* name : {"crc.bin", "long.bin", "short.bin"}) EXPECT_FALSE(fs::exists(name));
+}
+
+TEST(ArchiveExtractTest, EntryDataCutShortIsADataError) {
+  ScratchFolder folder;
+  const Bytes data = Pattern(40000, 7);
+  // Local data cut: the central directory still claims the full compressed size.
+  Bytes zip = BuildZip({{"fw.bin", data, false}});
+  const Bytes local(zip.begin(), zip.begin() + 30 + 6 + 20000);
+  const Bytes rest(zip.begin() + 30 + 6 + 40000, zip.end());
+  Bytes cut = Concat(local, rest);
+  const std::size_t at = cut.size() - 6;  // the end record's central directory offset
+  std::uint32_t centralOffset = 0;
+  for (std::size_t i = 0; i < 4; ++i) centralOffset |= std::uint32_t{cut[at + i]} << (8 * i);
+  centralOffset -= 20000;
+  for (std::size_t i = 0; i < 4; ++i) {
+    cut[at + i] = static_cast<unsigned char>(centralOffset >> (8 * i));
+  }
+  WriteBytes("package.exe", cut);
+  ArchiveHandle archive = ArchiveOpen("package.exe", 0, ArchiveSource::kFileName);
+  ASSERT_TRUE(archive);
+  EXPECT_EQ(ExtractTo(archive, 0, "fw.bin"), kArchiveDataError);
+  EXPECT_FALSE(fs::exists("fw.bin"));
+}
+
+TEST(ArchiveExtractTest, NamesThatWouldLeaveTheFolderAreNeverWritten) {
+  ScratchFolder folder;
+  const std::string absolute = (folder.root() / "absolute.bin").generic_string();
+  const std::vector<std::string> hostile = {
+      "../up.bin",         "..\\up2.bin",      "sub/../../up3.bin", "sub\\..\\..\\up4.bin",
+      absolute,            "/abs.bin",         "\\abs2.bin",        "C:up5.bin",
+      "C:\\up6.bin",       "\\\\host\\share\\up7.bin", "//host/share/up8.bin", ".. /up9.bin",
+      "sub/.../up10.bin",  "fw.bin:stream",    "../",               ".."};
+  std::vector<ZipItem> items;
+  for (const std::string& name : hostile) items.push_back({name, Pattern(100, 8)});
+  WriteBytes(folder.root() / "package.exe", BuildZip(items));
+  ArchiveHandle archive =
+      ArchiveOpen((folder.root() / "package.exe").string().c_str(), 0, ArchiveSource::kFileName);
+  ASSERT_TRUE(archive);
+  for (std::int32_t i = 0; i < static_cast<std::int32_t>(hostile.size()); ++i) {
+    EXPECT_FALSE(IsSafeEntryName(hostile[static_cast<std::size_t>(i)])) << hostile[static_cast<std::size_t>(i)];
+    EXPECT_EQ(ExtractTo(archive, i, hostile[static_cast<std::size_t>(i)]), kArchiveArgumentError);
+  }
+  EXPECT_EQ(testing::FilesBelow(folder.root()), std::vector<std::string>{"package.exe"});
+  EXPECT_FALSE(fs::exists("/abs.bin"));
+  for (const char* safe : {"fw.bin", "a/b.bin", "a\\b.bin", "x..y.bin", "..fw.bin", "a/..b/c"}) {
+    EXPECT_TRUE(IsSafeEntryName(safe)) << safe;
+  }
+}
+
+TEST(ArchiveExtractTest, NamesTooLongForTheRecordAreCutAndNeverMatch) {
+  ScratchFolder folder;
+  const std::string longName = std::string(300, 'n') + ".bin";
+  std::string withNul = "fw.bin";
+  withNul += '\0';
+  withNul += "/../../evil.bin";
+  WriteBytes("package.exe", BuildZip({{longName, Pattern(10, 9)}, {withNul, Pattern(10, 10)}}));
+  ArchiveHandle archive = ArchiveOpen("package.exe", 0, ArchiveSource::kFileName);
+  ASSERT_TRUE(archive);
+  ArchiveEntry entry;
+  ASSERT_EQ(ArchiveGetEntry(archive, 0, &entry), kArchiveOk);
+  EXPECT_EQ(std::strlen(entry.name), 259u);
+  std::int32_t index = 0;
+  EXPECT_EQ(ArchiveFindEntry(archive, entry.name, true, &index, &entry), kArchiveNotFound);
+  EXPECT_EQ(ArchiveFindEntry(archive, longName, true, &index, &entry), kArchiveNotFound);
+  EXPECT_EQ(ExtractTo(archive, 0, "n.bin"), kArchiveBadEntry);
+  ASSERT_EQ(ArchiveGetEntry(archive, 1, &entry), kArchiveOk);
+  EXPECT_STREQ(entry.name, "fw.bin");
+  EXPECT_EQ(ArchiveFindEntry(archive, "fw.bin", true, &index, &entry), kArchiveNotFound);
+  EXPECT_EQ(ExtractTo(archive, 1, "fw.bin"), kArchiveBadEntry);
+  EXPECT_EQ(testing::FilesBelow(folder.root()), std::vector<std::string>{"work/package.exe"});
+}
+
+TEST(ArchiveExtractTest, ExtractionIntoMemoryNeedsRoomForTheWholeEntry) {
+  const Bytes data = Pattern(1000, 11);
+  const ArchiveHandle archive = OpenMemory(BuildZip({{"fw.bin", data}}));
+  ASSERT_TRUE(archive);
+  Bytes small(999);
+  EXPECT_EQ(ArchiveExtract(archive, 0, small.data(), 999, ArchiveSource::kMemory),
+            kArchiveArgumentError);
+  EXPECT_EQ(ArchiveExtract(archive, 1, small.data(), 999, ArchiveSource::kMemory),
+            kArchiveArgumentError);
+  EXPECT_EQ(ArchiveExtract(archive, -1, small.data(), 999, ArchiveSource::kMemory),
+            kArchiveArgumentError);
+}
+
+}  // namespace
+}  // namespace veltran
