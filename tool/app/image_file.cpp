@@ -42,7 +42,8 @@ class MemorySource final : public ByteSource {
     if (offset < 0 || static_cast<std::uint64_t>(offset) + out.size() > bytes_.size()) {
       return false;
     }
-    std::copy_n(bytes_.begin() + offset, out.size(), out.begin());
+    const auto part = bytes_.subspan(static_cast<std::size_t>(offset), out.size());
+    std::copy(part.begin(), part.end(), out.begin());
     return true;
   }
 
