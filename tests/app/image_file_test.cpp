@@ -382,6 +382,21 @@ TEST(FixedNames, LookupIgnoresLetterCaseButPrefersAnExactMatch) {
   EXPECT_FALSE(FindFixedName(dir, "AUTORUN.BI"));
 }
 
+TEST(FixedNames, AutorunIsFoundInTheWorkingDirectoryInAnyLetterCase) {
+  TempFolder folder;
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder.path());
+  EXPECT_FALSE(AutorunPresent());
+  EXPECT_EQ(ReadAutorunImage().status, ImageReadStatus::kNotOpened);
+  testing::WriteFile("Autorun.Bin", TrailerImage(131072, {.revision = "NB07"}));
+  EXPECT_TRUE(AutorunPresent());
+  ImageRecord record;
+  EXPECT_EQ(DeriveAutomaticLoad(record, ReadAutorunImage()).status, LoadStatus::kLoaded);
+  EXPECT_EQ(record.ImageRevision, "NB07");
+  EXPECT_EQ(record.ImagePath, "AUTORUN.BIN");  // the name shown stays the tool's own
+  std::filesystem::current_path(previous);
+}
+
 TEST(Inspection, ReportsFormLayoutAndRefusal) {
   TempFolder folder;
   testing::WriteFile(folder.path() / "ok.bin", TrailerImage(131072, {}));

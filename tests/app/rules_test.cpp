@@ -104,6 +104,13 @@ TEST(AutomaticChoice, GivesUpTheR350ComModel) {
   EXPECT_TRUE(IsGivenUpDrive(MakeDrive({.ident = kComModel, .revision = "R350"})));
   EXPECT_FALSE(IsGivenUpDrive(MakeDrive({.ident = kComModel, .revision = "R351"})));
   EXPECT_FALSE(IsGivenUpDrive(MakeDrive({.ident = kModel, .revision = "R350"})));
+  ImageRecord image = MakeImage({});
+  image.ImagePresent = true;
+  image.Image64K = true;
+  GiveUpAutomaticImage(image);
+  EXPECT_EQ(image.ImageSize, 0);
+  EXPECT_FALSE(image.ImagePresent);
+  EXPECT_FALSE(image.Image64K);
 }
 
 enum class Expect { kAccepted, kOldVersion, kComVariant, kIdentity, kPrefix };

@@ -355,6 +355,16 @@ std::optional<std::string> FindFixedName(const std::string& folder, std::string_
   return found;
 }
 
+std::string AutorunPath() {
+  return FindFixedName("", kAutorunName).value_or(std::string(kAutorunName));
+}
+
+bool AutorunPresent() {
+  return static_cast<bool>(std::ifstream(PathFromUtf8(AutorunPath()), std::ios::binary));
+}
+
+ImageFileRead ReadAutorunImage() { return ReadImageFile(AutorunPath()); }
+
 ImageInspection InspectImageFile(const std::string& path) {
   const ImageFileRead read = ReadImageFile(path);
   ImageInspection inspection;

@@ -137,6 +137,13 @@ std::string DownloadFileText(std::string_view name, std::int32_t imageSize);
 // wins. Nothing when the folder holds none.
 std::optional<std::string> FindFixedName(const std::string& folder, std::string_view name);
 
+// AUTORUN.BIN in the working directory, found whatever the letter case of its name.
+std::string AutorunPath();
+// The start-up probe: true when AUTORUN.BIN can be opened for binary reading.
+bool AutorunPresent();
+// The reads of the automatic load.
+ImageFileRead ReadAutorunImage();
+
 // What the tool derives from an image file when it loads it as AUTORUN.BIN (the automatic load),
 // including every refusal the tool applies at load time.
 struct ImageInspection {

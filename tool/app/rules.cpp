@@ -38,6 +38,12 @@ bool IsGivenUpDrive(const DriveIdentity& drive) {
   return drive.DriveIdent == kGivenUpModel && drive.DriveRevision == kGivenUpRevision;
 }
 
+void GiveUpAutomaticImage(ImageRecord& image) {
+  image.ImageSize = 0;
+  image.ImagePresent = false;
+  image.Image64K = false;
+}
+
 bool DriveRevisionNewer(const DriveIdentity& drive, const ImageRecord& image) {
   // The first character names the firmware line, not its age; a reported prefix covers two.
   const std::size_t from = drive.DrivePrefixReported ? 2 : 1;

@@ -31,6 +31,9 @@ bool DriveFits(const DriveIdentity& drive, const ImageRecord& image);
 // The drive for which the automatic image is given up: it is updated only by a manual open.
 bool IsGivenUpDrive(const DriveIdentity& drive);
 
+// Drops the automatic image for that drive: no image is loaded any more.
+void GiveUpAutomaticImage(ImageRecord& image);
+
 // True when the drive's revision is newer than the image's, compared as the drive reports it.
 bool DriveRevisionNewer(const DriveIdentity& drive, const ImageRecord& image);
 
