@@ -16,7 +16,8 @@ TEST(Trace, ScsiLineHasLowerCaseCdbDirectionLengthStatusAndCrcOfTheBuffer) {
 }
 
 TEST(Trace, AppendsKillAndRestartLinesToAnExistingFile) {
-  const auto path = testing::TempPath("trace");
+  const testing::TempFile file("trace");
+  const auto& path = file.path();
   { std::ofstream(path) << "earlier line\n"; }
   {
     Trace trace(path.string());
@@ -27,7 +28,6 @@ TEST(Trace, AppendsKillAndRestartLinesToAnExistingFile) {
   EXPECT_EQ(testing::ReadLines(path),
             (std::vector<std::string>{"earlier line", "kill C:\\Program Files\\directcd.exe",
                                       "restart refused", "restart accepted"}));
-  std::filesystem::remove(path);
 }
 
 TEST(Trace, UnwritableFileIsReportedNotIgnored) {

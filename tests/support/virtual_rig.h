@@ -31,16 +31,31 @@ inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
   return lines;
 }
 
+// A temporary file name, removed when this goes; declare it before whatever holds the file open.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& stem) : path_(TempPath(stem)) {}
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 class VirtualRig {
  public:
   explicit VirtualRig(const std::string& scenarioJson)
-      : tracePath_(TempPath("veltran-trace")),
-        trace_(tracePath_.string()),
+      : tracePath_("veltran-trace"),
+        trace_(tracePath_.path().string()),
         machine_(ParseScenario(scenarioJson, "test scenario")),
         transport_(MakeVirtualBackend(machine_), trace_),
         buffer_(std::make_unique<CommandBuffer>()),
         ctx_{transport_, machine_.clock(), *buffer_, identity_} {}
-  ~VirtualRig() { std::filesystem::remove(tracePath_); }
 
   VirtualMachine& machine() { return machine_; }
   DriveTransport& transport() { return transport_; }
@@ -48,13 +63,13 @@ class VirtualRig {
   CommandBuffer& buffer() { return *buffer_; }
   DriveIdentity& identity() { return identity_; }
   Trace& trace() { return trace_; }
-  std::vector<std::string> TraceLines() const { return ReadLines(tracePath_); }
-  void ClearTrace() { std::ofstream(tracePath_, std::ios::trunc); }
+  std::vector<std::string> TraceLines() const { return ReadLines(tracePath_.path()); }
+  void ClearTrace() { std::ofstream(tracePath_.path(), std::ios::trunc); }
   // The CDB and status fields of each scsi trace line: "<device> <cdb> <status>".
   std::vector<std::string> CommandsTraced() const;
 
  private:
-  std::filesystem::path tracePath_;
+  TempFile tracePath_;
   Trace trace_;
   VirtualMachine machine_;
   DriveTransport transport_;
