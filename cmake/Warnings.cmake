@@ -1,11 +1,11 @@
 # Warnings on every target and clean everywhere; sanitizers for the native presets.
+option(VELTRAN_WERROR "Treat warnings as errors" ON)
 add_library(veltran_warnings INTERFACE)
 target_compile_options(veltran_warnings INTERFACE
   -Wall -Wextra -Wshadow -Wconversion -Wsign-conversion -Wnon-virtual-dtor -Wold-style-cast
   # GCC 12 reports std::string concatenation as overlapping copies at -O3 (a known false alarm).
   $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>
   $<$<BOOL:${VELTRAN_WERROR}>:-Werror>)
-option(VELTRAN_WERROR "Treat warnings as errors" ON)
 
 if(VELTRAN_SANITIZE)
   list(JOIN VELTRAN_SANITIZE "," _sanitizers)
