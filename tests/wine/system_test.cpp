@@ -1,8 +1,9 @@
 // The Windows system interface under Wine: version, registry reads into a buffer of fixed size,
 // the process list, and termination of a process this test starts itself. Nothing here asks for
 // a restart or touches a process it did not start.
-#include <gtest/gtest.h>
+#include "app/system.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <random>
 #include <string>
 
-#include "app/system.h"
 #include "support/virtual_rig.h"
 
 namespace veltran {
@@ -42,13 +42,16 @@ class Napper {
   }
   ~Napper() {
     if (!started_) return;
-    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(info_.hProcess, 1);
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+      ::TerminateProcess(info_.hProcess, 1);
     CloseHandle(info_.hThread);
     CloseHandle(info_.hProcess);
   }
   bool started() const { return started_; }
   std::uint32_t pid() const { return info_.dwProcessId; }
-  bool EndsWithin(DWORD ms) const { return WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0; }
+  bool EndsWithin(DWORD ms) const {
+    return WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0;
+  }
   DWORD ExitCode() const {
     DWORD code = 0;
     GetExitCodeProcess(info_.hProcess, &code);

@@ -66,8 +66,7 @@ std::optional<std::vector<std::uint8_t>> QueryValue(HKEY key, const std::string&
   std::vector<std::uint8_t> buffer(capacity);
   DWORD size = static_cast<DWORD>(capacity);
   DWORD type = 0;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size) !=
-      ERROR_SUCCESS) {
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   buffer.resize(size);

@@ -66,8 +66,8 @@ u8 PassThroughExecute(HANDLE device, const CommandRequest& request) {
   }
   PassThroughRequest block = MakePassThroughRequest(request);
   DWORD returned = 0;
-  const BOOL ok = DeviceIoControl(device, kIoctlScsiPassThroughDirect, &block, sizeof block,
-                                  &block, sizeof block, &returned, nullptr);
+  const BOOL ok = DeviceIoControl(device, kIoctlScsiPassThroughDirect, &block, sizeof block, &block,
+                                  sizeof block, &returned, nullptr);
   return PassThroughResult(ok != FALSE, block, request.data);
 }
 

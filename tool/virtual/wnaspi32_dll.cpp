@@ -82,8 +82,7 @@ class Manager {
   }
 
   std::uint32_t Send(SRB_ExecSCSICmd* srb) {
-    if (!machine_ || srb->SRB_Cmd != aspi::SC_EXEC_SCSI_CMD ||
-        srb->SRB_CDBLen > aspi::kCdbRoom ||
+    if (!machine_ || srb->SRB_Cmd != aspi::SC_EXEC_SCSI_CMD || srb->SRB_CDBLen > aspi::kCdbRoom ||
         (srb->SRB_BufPointer == nullptr && srb->SRB_BufLen > 0)) {
       return Finish(srb, aspi::SS_INVALID_SRB);
     }
