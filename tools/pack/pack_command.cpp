@@ -66,8 +66,10 @@ bool WritePackage(const std::string& path, const Bytes& head, const Bytes& tail,
   std::error_code error;
   fs::permissions(temporary, permissions, error);
   if (!error) fs::rename(temporary, path, error);
-  if (error) fs::remove(temporary, error);
-  return !error;
+  if (!error) return true;
+  std::error_code ignored;
+  fs::remove(temporary, ignored);
+  return false;
 }
 
 bool EndsWithBin(const std::string& name) {
