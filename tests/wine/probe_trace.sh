@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows probe under Wine as a 9x system, so that its ASPI back end loads the test
-# manager WNASPI32.DLL from the probe's folder, and checks that every trace of the run is the
-# trace of the same scenario on the reference: the native probe when it is built, else the
-# Windows probe's own in-process virtual machine.
+# manager WNASPI32.DLL from the probe's folder, and checks that the traces of that run (the
+# probe's own and the manager's) are the trace of the same scenario run on the probe's in-process
+# virtual machine and, when it is built, on the native probe.
 #
 # usage: probe_trace.sh WINE_RUN PROBE_EXE SCENARIO NATIVE_PROBE
 set -euo pipefail
@@ -11,21 +11,25 @@ wine_run=$1 probe=$2 scenario=$3 native=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Windows 98 for this program only, and the manager beside it rather than Wine's own.
-app='HKCU\Software\Wine\AppDefaults\veltran-probe.exe'
+# Windows 98 for this program only, and the manager beside it rather than Wine's own. The probe
+# runs as a copy under a name of its own, so that no other run of the probe in this Wine prefix
+# (tests running at the same time included) sees a 9x system.
+probe9x=$work/veltran-probe-9x.exe
+cp "$probe" "$probe9x"
+cp "$(dirname "$probe")/WNASPI32.DLL" "$work/"
+app='HKCU\Software\Wine\AppDefaults\veltran-probe-9x.exe'
 "$wine_run" reg add "$app" /v Version /d win98 /f >/dev/null
 "$wine_run" reg add "$app\\DllOverrides" /v wnaspi32 /d native /f >/dev/null
 
 # Wine sees the same files under Z:, so Unix paths work as arguments.
 VELTRAN_SCENARIO=$scenario VELTRAN_TRACE=$work/manager.trace \
-  "$wine_run" "$probe" --trace="$work/aspi.trace" >"$work/aspi.out"
+  "$wine_run" "$probe9x" --trace="$work/aspi.trace" >"$work/aspi.out"
 
+"$wine_run" "$probe" --virtual="$scenario" --trace="$work/virtual.trace" >"$work/virtual.out"
+references="the in-process virtual machine"
 if [ -x "$native" ]; then
-  reference="native probe"
-  "$native" --virtual="$scenario" --trace="$work/reference.trace" >"$work/reference.out"
-else
-  reference="in-process virtual machine"
-  "$wine_run" "$probe" --virtual="$scenario" --trace="$work/reference.trace" >"$work/reference.out"
+  references="the native probe and $references"
+  "$native" --virtual="$scenario" --trace="$work/native.trace" >/dev/null
 fi
 
 fail=0
@@ -40,13 +44,14 @@ if [ ! -s "$work/manager.trace" ]; then
   echo "FAIL: the test manager traced nothing: the ASPI back end did not run"
   fail=1
 fi
-check "ASPI trace and trace of the $reference" "$work/aspi.trace" "$work/reference.trace"
+check "ASPI trace and in-process virtual trace" "$work/aspi.trace" "$work/virtual.trace"
+if [ -x "$native" ]; then
+  check "ASPI trace and native trace" "$work/aspi.trace" "$work/native.trace"
+fi
 check "manager trace and the probe's own trace" "$work/manager.trace" "$work/aspi.trace"
-# Console output of a Windows program ends its lines with CR LF.
-tr -d '\r' <"$work/aspi.out" >"$work/aspi.lf"
-tr -d '\r' <"$work/reference.out" >"$work/reference.lf"
-check "drive reports" "$work/aspi.lf" "$work/reference.lf"
+# The same program's reports; console lines of a Windows program end in CR LF either way.
+check "drive reports" "$work/aspi.out" "$work/virtual.out"
 
-echo "compared with the $reference: $(wc -l <"$work/aspi.trace") trace lines"
-cat "$work/aspi.lf"
+echo "compared with $references: $(wc -l <"$work/aspi.trace") trace lines"
+tr -d '\r' <"$work/aspi.out"
 exit $fail
