@@ -355,15 +355,18 @@ std::optional<std::string> FindFixedName(const std::string& folder, std::string_
   return found;
 }
 
-std::string AutorunPath() {
-  return FindFixedName("", kAutorunName).value_or(std::string(kAutorunName));
+std::string AutorunPath(const std::string& folder) {
+  const std::string name = FindFixedName(folder, kAutorunName).value_or(std::string(kAutorunName));
+  return folder.empty() ? name : Utf8FromPath(PathFromUtf8(folder) / PathFromUtf8(name));
 }
 
-bool AutorunPresent() {
-  return static_cast<bool>(std::ifstream(PathFromUtf8(AutorunPath()), std::ios::binary));
+bool AutorunPresent(const std::string& folder) {
+  return static_cast<bool>(std::ifstream(PathFromUtf8(AutorunPath(folder)), std::ios::binary));
 }
 
-ImageFileRead ReadAutorunImage() { return ReadImageFile(AutorunPath()); }
+ImageFileRead ReadAutorunImage(const std::string& folder) {
+  return ReadImageFile(AutorunPath(folder));
+}
 
 ImageInspection InspectImageFile(const std::string& path) {
   const ImageFileRead read = ReadImageFile(path);

@@ -138,11 +138,11 @@ std::string DownloadFileText(std::string_view name, std::int32_t imageSize);
 std::optional<std::string> FindFixedName(const std::string& folder, std::string_view name);
 
 // AUTORUN.BIN in the working directory, found whatever the letter case of its name.
-std::string AutorunPath();
+std::string AutorunPath(const std::string& folder = "");
 // The start-up probe: true when AUTORUN.BIN can be opened for binary reading.
-bool AutorunPresent();
+bool AutorunPresent(const std::string& folder = "");
 // The reads of the automatic load.
-ImageFileRead ReadAutorunImage();
+ImageFileRead ReadAutorunImage(const std::string& folder = "");
 
 // What the tool derives from an image file when it loads it as AUTORUN.BIN (the automatic load),
 // including every refusal the tool applies at load time.

@@ -35,6 +35,8 @@ void TakeInquiryIdentity(const CommandBuffer& buffer, DriveIdentity& identity) {
   identity.DriveRevision.Assign(&buffer[kRevisionOffset]);
 }
 
+}  // namespace
+
 void ApplyIdentitySubstitution(DriveIdentity& identity) {
   if (identity.DriveIdent == kOemIdent && identity.DriveRevision == kOemRevision) {
     identity.DrivePrefix.Assign(kOemAsPrefix);
@@ -42,8 +44,6 @@ void ApplyIdentitySubstitution(DriveIdentity& identity) {
     identity.DriveRevision.Assign(kOemAsRevision);
   }
 }
-
-}  // namespace
 
 u8 DriveContext::Send(u8 device, Command command) {
   const CommandSpec& spec = Catalogue(command);

@@ -67,6 +67,8 @@ struct DriveContext {
 
 void IdentifyDrive(DriveContext& ctx, u8 device);
 bool ApplyRevisionPrefixRule(DriveContext& ctx, u8 device);
+// The OEM drive that is the BRELMONT drive of the same model takes that drive's identity.
+void ApplyIdentitySubstitution(DriveIdentity& identity);
 void ProbeDiagnosticPage(DriveContext& ctx, u8 device);
 
 // A change of the selected drive, in two halves around the box that names the new drive: first

@@ -1,0 +1,128 @@
+// The console program as a user runs it: arguments, commands on standard input, printed lines.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "support/virtual_rig.h"
+
+namespace veltran {
+namespace {
+
+struct Result {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+class Console : public ::testing::Test {
+ protected:
+  Console() : folder_(testing::TempPath("veltran-console")) {
+    std::filesystem::create_directories(folder_);
+  }
+  ~Console() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  Result Run(const std::string& arguments, const std::string& input) {
+    { std::ofstream(folder_ / "input") << input; }
+    const std::string command = "cd '" + folder_.string() + "' && '" VELTRAN_CONSOLE "' " +
+                                arguments + " <input >out 2>err";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp("out"), Slurp("err")};
+  }
+
+  std::string Slurp(const std::string& name) const {
+    std::ifstream in(folder_ / name);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(folder_ / name) << text;
+  }
+
+  void MakeImage(const std::string& name, const std::string& arguments = "") {
+    const std::string command = "'" VELTRAN_MAKE_IMAGE "' " + arguments + " -o '" +
+                                (folder_ / name).string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+
+  std::filesystem::path folder_;
+};
+
+TEST_F(Console, ManualSessionPrintsListFieldsAndBoxes) {
+  MakeImage("new.bin", "--revision NA02");
+  const Result r = Run("--virtual", "info\nopen new.bin\ninfo\nabout\nopen\nbogus\nexit\nopen new.bin\n");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out,
+            "Drive list : BRELMONTCDW/DVD GA-W837CNA00\n"
+            "Drive : BRELMONTCDW/DVD GA-W837CNA00\n"
+            "Model Name : BRELMONTCDW/DVD GA-W837C\n"
+            "Old Version : NA00\n"
+            "New Version : NA02\n"
+            "Download File : NEW.BIN (128 K)\n"
+            "Status : Ready\n"
+            "MESSAGE\n"
+            "Download File Info. !!\n(32768b 96Kb 4Cmd)\n\n"
+            "About Veltran\n"
+            "VELTRAN 3.25.e\nLumaflash\nFirmware update tool for optical drives\n2006.04.\n"
+            "Veltran developers\n");
+  EXPECT_EQ(r.err, "veltran: unknown command \"bogus\"\n");
+}
+
+TEST_F(Console, AutomaticStartChoosesTheFittingDriveAndLogs) {
+  MakeImage("AUTORUN.BIN", "--vendor TRUO --product 'CD-ROM  GA-R837C' --revision TR07 --type 1");
+  Write("scenario.json", R"({"drives": [
+    {"letter": "d", "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "}},
+    {"letter": "e", "inquiry": {"peripheral": 5, "vendor": "TRUO", "product": "CD-ROM  GA-R837C", "revision": "TR06", "prefix": "TR "}}]})");
+  const Result r = Run("-LIVE --virtual=scenario.json --trace=trace", "");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("Drive : TRUO    CD-ROM  GA-R837CTR06\nModel Name : TRUO    CD-ROM  GA-R837C\n"
+                       "Old Version : TR06\nNew Version : TR07\n"
+                       "Download File : AUTORUN.BIN (128 K)\nStatus : READY\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(Slurp("VELTRAN.TMP"), "START\nP1\nP2\nP3\n");
+  const auto trace = testing::ReadLines(folder_ / "trace");
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace[0], "scsi 0 120000002400 in 36 01 " + trace[0].substr(29));
+}
+
+TEST_F(Console, IncompatibleAutorunEndsTheProgramWithTheMessage) {
+  MakeImage("AUTORUN.BIN", "--prefix KP");
+  const Result r = Run("--virtual", "exit\n");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("MESSAGE\nThis Firmware is not compatible with the selected drive.\nContact "
+                       "your system manufacturer for information\non firmware updates available "
+                       "for this drive.\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(Console, SecondStartInTheSameScopeSaysTheToolIsRunning) {
+  const std::string first = "cd '" + folder_.string() + "' && (sleep 3 | '" VELTRAN_CONSOLE
+                            "' --virtual >first 2>&1 &)";
+  ASSERT_EQ(std::system(first.c_str()), 0);
+  // The first instance holds its lock within a moment of starting.
+  for (int i = 0; i < 100 && Slurp("first").empty(); ++i) {
+    std::system("sleep 0.02");
+  }
+  const Result second = Run("--virtual", "");
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.out, "veltran is already running.\n");
+}
+
+TEST_F(Console, BadScenarioAndBadArgumentsAreRefusedClearly) {
+  Write("broken.json", R"({"drives": [{"letter": 5}]})");
+  const Result broken = Run("--virtual=broken.json", "");
+  EXPECT_EQ(broken.exitCode, 2);
+  EXPECT_EQ(broken.err, "veltran: broken.json: drives[0].letter: expected a string\n");
+  const Result empty = Run("--trace=", "");
+  EXPECT_EQ(empty.exitCode, 2);
+  EXPECT_EQ(empty.err.rfind("veltran: --trace= needs a file name\n", 0), 0u);
+}
+
+}  // namespace
+}  // namespace veltran

@@ -1,0 +1,45 @@
+// The main window as lines on a terminal: each field change, list entry, selection and box is
+// printed as it happens.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/window.h"
+
+namespace veltran {
+
+class ConsoleWindow final : public MainWindow {
+ public:
+  // `waitForEnter` is called after a box is printed; it returns once the user dismissed it.
+  ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter);
+
+  void SetFieldText(Field field, std::string_view text) override;
+  void AddDriveListItem(std::string_view text) override;
+  void SelectDriveListItem(int index) override;
+  void ShowNocheckLabel() override;
+  void SetProgress(int position) override;
+  void EnableTimer(TimerId timer, bool enabled) override;
+  void EnableExitButton(bool enabled) override;
+  void SetBusy(bool busy) override;
+  void ShowMessage(const MessageBoxSpec& box) override;
+  void Close() override;
+
+  bool closed() const { return closed_; }
+  bool timerEnabled(TimerId timer) const { return timers_[static_cast<std::size_t>(timer)]; }
+  // Prints a box that is not a message box (the About box) the same way.
+  void ShowBox(std::string_view caption, std::string_view text);
+
+ private:
+  void Line(std::string_view text);
+
+  std::FILE* out_;
+  std::function<void()> waitForEnter_;
+  std::vector<std::string> items_;
+  bool timers_[2] = {false, false};
+  bool closed_ = false;
+};
+
+}  // namespace veltran
