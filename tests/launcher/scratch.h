@@ -1,8 +1,7 @@
 // A scratch folder that is also the current directory for the length of a test.
 #pragma once
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
