@@ -2,10 +2,12 @@
 // The manager reads its scenario once per process, so each test here runs in a process of its
 // own (see CMakeLists.txt) and sets the scenario before the first call.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,8 +45,23 @@ std::filesystem::path ManagerTracePath(const std::string& test) {
 
 // Tells the manager, which has not been called yet in this process, what to read.
 void ConfigureManager(const std::string& scenario, const std::filesystem::path& trace) {
+  // Once loaded the manager stays, with the scenario it read first.
+  ASSERT_EQ(GetModuleHandleA(aspi::kLibraryName), nullptr)
+      << "run each AspiFreshManager test in a process of its own (--gtest_filter)";
   ASSERT_EQ(_putenv_s("VELTRAN_SCENARIO", scenario.c_str()), 0);
   ASSERT_EQ(_putenv_s("VELTRAN_TRACE", trace.string().c_str()), 0);
+}
+
+// The test manager's own report on its scenario; nothing when the manager in use is another one
+// (Wine has an ASPI manager of its own).
+std::optional<std::string> ManagerError() {
+  using ErrorFn = const char*(__cdecl*)();
+  HMODULE manager = GetModuleHandleA(aspi::kLibraryName);
+  if (manager == nullptr) return std::nullopt;
+  auto error = reinterpret_cast<ErrorFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(manager, "VeltranManagerError")));
+  if (error == nullptr) return std::nullopt;
+  return std::string(error());
 }
 
 struct Identified {
@@ -136,6 +153,7 @@ TEST(AspiFreshManager, MachineWithoutDrivesOffersNoCandidates) {
   ConfigureManager(Scenario("aspi_no_drives.json"), managerTrace);
   AspiBackend backend;
   EXPECT_EQ(backend.BeginScan(), 0u);
+  EXPECT_EQ(ManagerError(), std::optional<std::string>(""));
   EXPECT_TRUE(testing::ReadLines(managerTrace).empty());
 }
 
@@ -144,6 +162,10 @@ TEST(AspiFreshManager, UnusableScenarioOffersNoCandidates) {
   Trace trace;
   DriveTransport transport(MakeHostBackend(kPlatformWin9x), trace);
   EXPECT_EQ(transport.ScanDrives(), 0);
+  const std::optional<std::string> error = ManagerError();
+  ASSERT_TRUE(error.has_value()) << "the test manager was not loaded";
+  EXPECT_NE(error->find("aspi_unknown_key.json"), std::string::npos) << *error;
+  EXPECT_NE(error->find("unknown key \"adapter_name\""), std::string::npos) << *error;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -67,12 +68,16 @@ class Manager {
           scenarioPath != nullptr ? LoadScenarioFile(scenarioPath) : BuiltInScenario();
       machine_ = std::make_unique<VirtualMachine>(std::move(scenario));
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "WNASPI32: %s\n", error.what());
+      error_ = error.what();
+      std::fprintf(stderr, "WNASPI32: %s\n", error_.c_str());
     }
     if (const char* tracePath = std::getenv("VELTRAN_TRACE")) {
       trace_ = std::make_unique<Trace>(tracePath);
     }
   }
+
+  // Why the scenario could not be used; empty when it could.
+  const std::string& error() const { return error_; }
 
   std::uint32_t SupportInfo() const {
     if (!machine_) return aspi::MakeSupportInfo(aspi::SS_FAILED_INIT, 0);
@@ -163,6 +168,7 @@ class Manager {
   }
 
   std::unique_ptr<VirtualMachine> machine_;
+  std::string error_;
   std::unique_ptr<Trace> trace_;
   std::mutex mutex_;
   DeviceNumbers numbers_;
@@ -208,6 +214,16 @@ __declspec(dllexport) std::uint32_t __cdecl SendASPI32Command(void* request) {
   } catch (...) {
     srb->SRB_Status = veltran::aspi::SS_ABORTED;
     return veltran::aspi::SS_ABORTED;
+  }
+}
+
+// Not part of ASPI: tells tests which manager they talk to and why its scenario was refused.
+__declspec(dllexport) const char* __cdecl VeltranManagerError() {
+  try {
+    veltran::PinLibrary();
+    return veltran::TheManager().error().c_str();
+  } catch (...) {
+    return "the manager could not start";
   }
 }
 
