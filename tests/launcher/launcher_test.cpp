@@ -144,6 +144,24 @@ TEST_F(LauncherTest, ASecondRunReplacesTheReadOnlyToolOfTheFirst) {
   EXPECT_TRUE(testing::FilesBelow(folder_.work()).empty());
 }
 
+TEST_F(LauncherTest, ASystemDirectoryLongerThanTheOldBuffersWorks) {
+  // Longer than the 243 characters a 256-character launch path held. On Windows the path of
+  // "VELTRAN.exe" in it must still keep within the system's own 260-character limit.
+  const std::size_t length = fs::path::preferred_separator == '\\' ? 245 : 400;
+  fs::path deep = systemDirectory();
+  while (deep.string().size() + 12 < length) deep /= "long-folder";
+  deep /= std::string(std::max<std::size_t>(1, length - deep.string().size() - 1), 'x');
+  fs::create_directories(deep);
+  WriteBytes(package(), Concat(FakeExecutableImage(), BuildZip({{"fw.bin", Pattern(100, 1)},
+                                                                {"VELTRAN.exe", Pattern(100, 2)}})));
+  RecordingSystem system(package(), deep);
+  EXPECT_EQ(RunLauncher(system), 0);
+  EXPECT_EQ(ReadBytes(deep / "autorun.bin"), Pattern(100, 1));
+  EXPECT_EQ(ReadBytes(deep / "VELTRAN.exe"), Pattern(100, 2));
+  ASSERT_EQ(system.openedIn.size(), 1u);
+  EXPECT_EQ(fs::path(system.openedIn[0]), deep);
+}
+
 TEST_F(LauncherTest, HostileAndDamagedEntriesAreSkippedAndNothingLeavesTheFolder) {
   const std::string absolute = (folder_.root() / "abs.bin").generic_string();
   WriteBytes(folder_.root() / "outside.bin", Pattern(10, 9));  // a copy source an attacker names
