@@ -1,14 +1,13 @@
 // Extraction throughput of the launcher's archive reader against Info-ZIP's unzip on the same
 // package: a 16 MB deflated entry behind a launcher-sized executable image.
 #include <benchmark/benchmark.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
-
-#include <sys/wait.h>
 
 #include "archive.h"
 #include "launcher/scratch.h"
@@ -29,7 +28,8 @@ Bytes FirmwareLikeData() {
   for (std::size_t i = 0; i < data.size(); ++i) {
     x = x * 1103515245u + 12345u;
     const bool noise = ((i >> 9) & 3) == 0;
-    data[i] = noise ? static_cast<unsigned char>(x >> 24) : static_cast<unsigned char>((i >> 2) & 0x3F);
+    data[i] =
+        noise ? static_cast<unsigned char>(x >> 24) : static_cast<unsigned char>((i >> 2) & 0x3F);
   }
   return data;
 }
@@ -37,9 +37,9 @@ Bytes FirmwareLikeData() {
 struct Package {
   Package() {
     veltran::testing::WriteBytes(
-        "package.exe",
-        veltran::testing::Concat(veltran::testing::FakeExecutableImage(126976),
-                                 veltran::testing::BuildZip({{"firmware.bin", FirmwareLikeData()}})));
+        "package.exe", veltran::testing::Concat(
+                           veltran::testing::FakeExecutableImage(126976),
+                           veltran::testing::BuildZip({{"firmware.bin", FirmwareLikeData()}})));
   }
   veltran::testing::ScratchFolder folder;  // current directory while the benchmarks run
 };
@@ -67,7 +67,8 @@ void UnzipToFile(benchmark::State& state) {
   for (auto _ : state) {
     // Exit code 1 is unzip's warning about the executable image in front of the archive.
     const int status = std::system("unzip -p package.exe firmware.bin > unzipped.bin 2>/dev/null");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) > 1 || fs::file_size("unzipped.bin") != kEntrySize) {
+    if (!WIFEXITED(status) || WEXITSTATUS(status) > 1 ||
+        fs::file_size("unzipped.bin") != kEntrySize) {
       state.SkipWithError("unzip failed");
       break;
     }
@@ -104,9 +105,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double ratio = ours->second / theirs->second;
-  std::printf("extraction of a 16 MB deflated entry: ArchiveExtract %.1f ms, unzip -p %.1f ms, "
-              "ratio %.3f (target <= 1.1): %s\n",
-              ours->second, theirs->second, ratio, ratio <= 1.1 ? "met" : "NOT met");
+  std::printf(
+      "extraction of a 16 MB deflated entry: ArchiveExtract %.1f ms, unzip -p %.1f ms, "
+      "ratio %.3f (target <= 1.1): %s\n",
+      ours->second, theirs->second, ratio, ratio <= 1.1 ? "met" : "NOT met");
   benchmark::Shutdown();
   return 0;
 }

@@ -123,7 +123,8 @@ struct StoredEntry {
 };
 
 std::uint64_t UnixTimeToFileTime(std::int64_t seconds) {
-  return static_cast<std::uint64_t>(seconds * 10000000LL + static_cast<std::int64_t>(kUnixEpochFileTime));
+  return static_cast<std::uint64_t>(seconds * 10000000LL +
+                                    static_cast<std::int64_t>(kUnixEpochFileTime));
 }
 
 // DOS times are local times.
@@ -224,7 +225,8 @@ bool ReadCurrentEntry(unzFile zip, std::int32_t index, StoredEntry* entry) {
   const std::uint64_t dosTime = DosTimeToFileTime(static_cast<std::uint32_t>(info.dosDate));
   record.accessTime = record.creationTime = record.modificationTime = dosTime;
   ApplyExtraField(extra, &record);
-  record.compressedSize = static_cast<std::uint32_t>(std::min<ZPOS64_T>(info.compressed_size, 0xFFFFFFFFu));
+  record.compressedSize =
+      static_cast<std::uint32_t>(std::min<ZPOS64_T>(info.compressed_size, 0xFFFFFFFFu));
   record.uncompressedSize =
       static_cast<std::uint32_t>(std::min<ZPOS64_T>(info.uncompressed_size, 0xFFFFFFFFu));
   return true;
@@ -234,7 +236,9 @@ bool NamesEqual(std::string_view a, std::string_view b, bool ignoreCase) {
   if (a.size() != b.size()) return false;
   if (!ignoreCase) return a == b;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    const auto lower = [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    };
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
@@ -243,8 +247,7 @@ bool NamesEqual(std::string_view a, std::string_view b, bool ignoreCase) {
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 bool IsDotsAndSpaces(std::string_view component) {
-  return !component.empty() &&
-         component.find_first_not_of(". ") == std::string_view::npos &&
+  return !component.empty() && component.find_first_not_of(". ") == std::string_view::npos &&
          component.find('.') != std::string_view::npos;
 }
 

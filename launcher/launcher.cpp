@@ -21,8 +21,7 @@ void InstallEntry(LauncherSystem& system, const ArchiveHandle& archive, std::int
   // A name that would write outside the current directory is skipped like a failed lookup.
   if (!IsSafeEntryName(name)) return;
   std::string extracted = name;
-  if (ArchiveExtract(archive, found, extracted.data(), 0, ArchiveSource::kFileName) !=
-      kArchiveOk) {
+  if (ArchiveExtract(archive, found, extracted.data(), 0, ArchiveSource::kFileName) != kArchiveOk) {
     return;
   }
   if (IsImageEntryName(name)) {

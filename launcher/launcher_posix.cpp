@@ -23,7 +23,9 @@ constexpr const char* kDefaultSystemDirectory = "/var/lib/veltran";
 
 bool SameIgnoringCase(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    const auto lower = [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    };
     if (lower(*a) != lower(*b)) return false;
   }
   return *a == *b;
@@ -49,7 +51,7 @@ std::string FindIgnoringCase(const std::string& directory, const char* name) {
 // running or read-only earlier copy is replaced whole and a failed copy leaves the old one.
 bool CopyThroughTemporary(const std::string& from, const std::string& to) {
   os::File source = os::OpenForReading(from);
-  struct stat st{};
+  struct stat st {};
   if (!source.valid() || ::fstat(static_cast<int>(source.native()), &st) != 0) return false;
   std::string temporary = to + ".XXXXXX";
   os::File target(::mkstemp(temporary.data()));
@@ -99,7 +101,7 @@ class PosixLauncherSystem final : public LauncherSystem {
   bool ClearReadOnly(const std::string& path) override { return os::ClearReadOnly(path); }
 
   void MakeRunnable(const std::string& path) override {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), (st.st_mode & 07777) | 0111);
   }
 

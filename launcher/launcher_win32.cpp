@@ -1,6 +1,6 @@
 // The launcher's system calls on Windows.
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <vector>
 

@@ -53,13 +53,13 @@ File OpenForReading(const std::string& path) {
 
 File DuplicateDiskFile(std::intptr_t native) {
   if (native < 0 || native > INT_MAX) return File();
-  struct stat st{};
+  struct stat st {};
   if (::fstat(static_cast<int>(native), &st) != 0 || !S_ISREG(st.st_mode)) return File();
   return File(::fcntl(static_cast<int>(native), F_DUPFD_CLOEXEC, 0));
 }
 
 bool FileSize(const File& file, std::uint64_t* size) {
-  struct stat st{};
+  struct stat st {};
   if (::fstat(Fd(file), &st) != 0 || st.st_size < 0) return false;
   *size = static_cast<std::uint64_t>(st.st_size);
   return true;
@@ -97,7 +97,7 @@ bool WriteAll(const File& file, const void* data, std::size_t size) {
 }
 
 bool IsDiskFile(const File& file) {
-  struct stat st{};
+  struct stat st {};
   return ::fstat(Fd(file), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -108,7 +108,7 @@ bool SetFileTimes(const File& file, std::uint64_t /*creation*/, std::uint64_t ac
 }
 
 bool SetAttributes(const std::string& path, std::uint32_t attributes) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return false;
   mode_t mode = st.st_mode & 07777;
   if (attributes & 0x01) {
@@ -120,7 +120,7 @@ bool SetAttributes(const std::string& path, std::uint32_t attributes) {
 }
 
 bool ClearReadOnly(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return false;
   return ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
@@ -132,7 +132,7 @@ bool CreateDirectoryLevel(const std::string& path) {
 }
 
 bool IsDirectory(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

@@ -1,9 +1,10 @@
 // Feeds arbitrary bytes to the archive reader as an in-memory archive and reads every entry.
+#include <strings.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <vector>
 
 #include "archive.h"

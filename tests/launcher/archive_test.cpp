@@ -12,8 +12,8 @@
 namespace veltran {
 namespace {
 
-using testing::Bytes;
 using testing::BuildZip;
+using testing::Bytes;
 using testing::Concat;
 using testing::FakeExecutableImage;
 using testing::Pattern;
@@ -24,7 +24,8 @@ using testing::ZipItem;
 namespace fs = std::filesystem;
 
 ArchiveHandle OpenMemory(const Bytes& bytes) {
-  return ArchiveOpen(bytes.data(), static_cast<std::uint32_t>(bytes.size()), ArchiveSource::kMemory);
+  return ArchiveOpen(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                     ArchiveSource::kMemory);
 }
 
 int ExtractTo(const ArchiveHandle& archive, std::int32_t index, std::string name) {
@@ -97,20 +98,20 @@ TEST(ArchiveEntryTest, CountAndIndexLimits) {
 }
 
 TEST(ArchiveEntryTest, AttributesFollowTheHostsBits) {
-  ZipItem dos{"dos.bin", Pattern(4, 1)};                         // 0x20: archive only
+  ZipItem dos{"dos.bin", Pattern(4, 1)};  // 0x20: archive only
   ZipItem unixFile{"unix.bin", Pattern(4, 2)};
-  unixFile.externalAttributes = 0x81A40000u;                      // -rw-r--r--
+  unixFile.externalAttributes = 0x81A40000u;  // -rw-r--r--
   unixFile.madeBy = 0x0314;
   ZipItem unixReadOnly{"ro.bin", Pattern(4, 3)};
-  unixReadOnly.externalAttributes = 0x81240000u;                  // -r--r--r--
+  unixReadOnly.externalAttributes = 0x81240000u;  // -r--r--r--
   ZipItem dosDirectory{"dir/", {}};
   dosDirectory.externalAttributes = 0x10;
   ZipItem unixDirectory{"udir/", {}};
-  unixDirectory.externalAttributes = 0x41ED0000u;                 // drwxr-xr-x
+  unixDirectory.externalAttributes = 0x41ED0000u;  // drwxr-xr-x
   ZipItem hiddenSystem{"hs.bin", Pattern(4, 4)};
-  hiddenSystem.externalAttributes = 0x27;                         // read-only, hidden, system, archive
-  const ArchiveHandle archive =
-      OpenMemory(BuildZip({dos, unixFile, unixReadOnly, dosDirectory, unixDirectory, hiddenSystem}));
+  hiddenSystem.externalAttributes = 0x27;  // read-only, hidden, system, archive
+  const ArchiveHandle archive = OpenMemory(
+      BuildZip({dos, unixFile, unixReadOnly, dosDirectory, unixDirectory, hiddenSystem}));
   ASSERT_TRUE(archive);
   const std::uint32_t expected[] = {0xA1, 0x80, 0x81, 0x91, 0x90, 0xA7};
   for (std::int32_t i = 0; i < 6; ++i) {
@@ -161,8 +162,9 @@ TEST(ArchiveEntryTest, TimesComeFromTheExtendedTimestampBlockWhenThereIsOne) {
 }
 
 TEST(ArchiveFindTest, MatchesWholeNamesWithOrWithoutCase) {
-  const ArchiveHandle archive = OpenMemory(BuildZip(
-      {{"Firmware.BIN", Pattern(8, 1)}, {"FIRMWARE.bin", Pattern(8, 2)}, {"tool.exe", Pattern(8, 3)}}));
+  const ArchiveHandle archive = OpenMemory(BuildZip({{"Firmware.BIN", Pattern(8, 1)},
+                                                     {"FIRMWARE.bin", Pattern(8, 2)},
+                                                     {"tool.exe", Pattern(8, 3)}}));
   ASSERT_TRUE(archive);
   std::int32_t index = 7;
   ArchiveEntry entry;
@@ -201,8 +203,8 @@ TEST(ArchiveExtractTest, WritesStoredAndDeflatedEntriesWithTheirTimesAndAttribut
   EXPECT_EQ(ReadBytes("sub/deep/text.txt"), text);
   EXPECT_FALSE(testing::IsReadOnly("sub/deep/text.txt"));
   const auto written = fs::last_write_time("sub/deep/text.txt");
-  const auto expected = std::chrono::file_clock::from_sys(
-      std::chrono::sys_seconds(std::chrono::seconds(1500000000)));
+  const auto expected =
+      std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1500000000)));
   EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(written - expected).count(), 0);
 
   ASSERT_EQ(ExtractTo(archive, 2, "empty.dat"), kArchiveOk);
@@ -245,7 +247,8 @@ TEST(ArchiveExtractTest, DamagedEntriesLeaveNothingBehind) {
   WriteBytes("package.exe", zip);
   ArchiveHandle archive = ArchiveOpen("package.exe", 0, ArchiveSource::kFileName);
   ASSERT_TRUE(archive);
-  const char* names[] = {"crc.bin", "long.bin", "short.bin", "secret.bin", "bzip.bin", "stored.bin"};
+  const char* names[] = {"crc.bin",    "long.bin", "short.bin",
+                         "secret.bin", "bzip.bin", "stored.bin"};
   for (std::int32_t i = 0; i < 6; ++i) {
     WriteBytes(names[i], Bytes{1, 2, 3});
     EXPECT_NE(ExtractTo(archive, i, names[i]), kArchiveOk) << names[i];
@@ -284,11 +287,22 @@ TEST(ArchiveExtractTest, EntryDataCutShortIsADataError) {
 TEST(ArchiveExtractTest, NamesThatWouldLeaveTheFolderAreNeverWritten) {
   ScratchFolder folder;
   const std::string absolute = (folder.root() / "absolute.bin").generic_string();
-  const std::vector<std::string> hostile = {
-      "../up.bin",         "..\\up2.bin",      "sub/../../up3.bin", "sub\\..\\..\\up4.bin",
-      absolute,            "/abs.bin",         "\\abs2.bin",        "C:up5.bin",
-      "C:\\up6.bin",       "\\\\host\\share\\up7.bin", "//host/share/up8.bin", ".. /up9.bin",
-      "sub/.../up10.bin",  "fw.bin:stream",    "../",               ".."};
+  const std::vector<std::string> hostile = {"../up.bin",
+                                            "..\\up2.bin",
+                                            "sub/../../up3.bin",
+                                            "sub\\..\\..\\up4.bin",
+                                            absolute,
+                                            "/abs.bin",
+                                            "\\abs2.bin",
+                                            "C:up5.bin",
+                                            "C:\\up6.bin",
+                                            "\\\\host\\share\\up7.bin",
+                                            "//host/share/up8.bin",
+                                            ".. /up9.bin",
+                                            "sub/.../up10.bin",
+                                            "fw.bin:stream",
+                                            "../",
+                                            ".."};
   std::vector<ZipItem> items;
   for (const std::string& name : hostile) items.push_back({name, Pattern(100, 8)});
   WriteBytes(folder.root() / "package.exe", BuildZip(items));
@@ -296,7 +310,8 @@ TEST(ArchiveExtractTest, NamesThatWouldLeaveTheFolderAreNeverWritten) {
       ArchiveOpen((folder.root() / "package.exe").string().c_str(), 0, ArchiveSource::kFileName);
   ASSERT_TRUE(archive);
   for (std::int32_t i = 0; i < static_cast<std::int32_t>(hostile.size()); ++i) {
-    EXPECT_FALSE(IsSafeEntryName(hostile[static_cast<std::size_t>(i)])) << hostile[static_cast<std::size_t>(i)];
+    EXPECT_FALSE(IsSafeEntryName(hostile[static_cast<std::size_t>(i)]))
+        << hostile[static_cast<std::size_t>(i)];
     EXPECT_EQ(ExtractTo(archive, i, hostile[static_cast<std::size_t>(i)]), kArchiveArgumentError);
   }
   EXPECT_EQ(testing::FilesBelow(folder.root()), std::vector<std::string>{"package.exe"});

@@ -26,7 +26,8 @@ TEST_P(ForeignArchiveTest, EveryEntryComesBackByteForByte) {
   testing::ScratchFolder folder;
   const Bytes image = testing::Pattern(131072, 1);
   Bytes tool(300000);
-  for (std::size_t i = 0; i < tool.size(); ++i) tool[i] = static_cast<unsigned char>("MZtool"[i % 6]);
+  for (std::size_t i = 0; i < tool.size(); ++i)
+    tool[i] = static_cast<unsigned char>("MZtool"[i % 6]);
   WriteBytes("fw.bin", image);
   WriteBytes("VELTRAN.exe", tool);
   const std::string command = std::string(GetParam().command) + " >/dev/null 2>&1";
@@ -36,8 +37,8 @@ TEST_P(ForeignArchiveTest, EveryEntryComesBackByteForByte) {
   fs::remove("fw.bin");
   fs::remove("VELTRAN.exe");
 
-  ArchiveHandle archive = ArchiveOpen((folder.root() / "package.exe").string().c_str(), 0,
-                                      ArchiveSource::kFileName);
+  ArchiveHandle archive =
+      ArchiveOpen((folder.root() / "package.exe").string().c_str(), 0, ArchiveSource::kFileName);
   ASSERT_TRUE(archive);
   ArchiveEntry entry;
   ASSERT_EQ(ArchiveGetEntry(archive, -1, &entry), kArchiveOk);
@@ -53,8 +54,9 @@ TEST_P(ForeignArchiveTest, EveryEntryComesBackByteForByte) {
   EXPECT_EQ(ReadBytes("x-VELTRAN.exe"), tool);
 }
 
-const char* kPython = "python3 -c \"import zipfile,sys; z=zipfile.ZipFile('out.zip','w',"
-                      "zipfile.ZIP_%s); z.write('fw.bin'); z.write('VELTRAN.exe'); z.close()\"";
+const char* kPython =
+    "python3 -c \"import zipfile,sys; z=zipfile.ZipFile('out.zip','w',"
+    "zipfile.ZIP_%s); z.write('fw.bin'); z.write('VELTRAN.exe'); z.close()\"";
 
 std::string PythonCommand(const char* method) {
   char buffer[512];
@@ -71,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Maker{"PythonStored", kPythonStored.c_str()},
                       Maker{"PythonDeflated", kPythonDeflated.c_str()},
                       Maker{"SevenZipStored", "7z a -tzip -mx0 out.zip fw.bin VELTRAN.exe"},
-                      Maker{"SevenZipDeflated", "7z a -tzip -mm=Deflate -mx9 out.zip fw.bin VELTRAN.exe"}),
+                      Maker{"SevenZipDeflated",
+                            "7z a -tzip -mm=Deflate -mx9 out.zip fw.bin VELTRAN.exe"}),
     [](const ::testing::TestParamInfo<Maker>& param) { return std::string(param.param.label); });
 
 }  // namespace

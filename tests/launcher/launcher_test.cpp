@@ -10,8 +10,8 @@
 namespace veltran {
 namespace {
 
-using testing::Bytes;
 using testing::BuildZip;
+using testing::Bytes;
 using testing::Concat;
 using testing::FakeExecutableImage;
 using testing::Pattern;
@@ -152,8 +152,9 @@ TEST_F(LauncherTest, ASystemDirectoryLongerThanTheOldBuffersWorks) {
   while (deep.string().size() + 12 < length) deep /= "long-folder";
   deep /= std::string(std::max<std::size_t>(1, length - deep.string().size() - 1), 'x');
   fs::create_directories(deep);
-  WriteBytes(package(), Concat(FakeExecutableImage(), BuildZip({{"fw.bin", Pattern(100, 1)},
-                                                                {"VELTRAN.exe", Pattern(100, 2)}})));
+  WriteBytes(package(),
+             Concat(FakeExecutableImage(),
+                    BuildZip({{"fw.bin", Pattern(100, 1)}, {"VELTRAN.exe", Pattern(100, 2)}})));
   RecordingSystem system(package(), deep);
   EXPECT_EQ(RunLauncher(system), 0);
   EXPECT_EQ(ReadBytes(deep / "autorun.bin"), Pattern(100, 1));

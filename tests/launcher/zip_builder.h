@@ -22,7 +22,7 @@ struct ZipItem {
   std::uint32_t externalAttributes = 0x20;  // archive bit, as an MS-DOS host writes it
   std::uint16_t madeBy = 20;                // host 0, version 2.0
   std::uint32_t dosDateTime = (44u << 25) | (6u << 21) | (15u << 16) | (12u << 11) | (30u << 5);
-  Bytes extra;                   // central-directory extra field
+  Bytes extra;  // central-directory extra field
   std::uint16_t flags = 0;
   std::uint16_t method = 0xFFFF;  // 0xFFFF: 8 when deflated, else 0
   // Overrides of what the headers claim, for damaged entries.
@@ -60,10 +60,10 @@ inline Bytes BuildZip(const std::vector<ZipItem>& items) {
   for (const ZipItem& item : items) {
     const Bytes body = item.deflate ? RawDeflate(item.data) : item.data;
     const std::uint16_t method = item.method != 0xFFFF ? item.method : (item.deflate ? 8 : 0);
-    const std::uint32_t crc =
-        item.overrideCrc ? item.crc
-                         : static_cast<std::uint32_t>(
-                               crc32(0, item.data.data(), static_cast<uInt>(item.data.size())));
+    const std::uint32_t crc = item.overrideCrc
+                                  ? item.crc
+                                  : static_cast<std::uint32_t>(crc32(
+                                        0, item.data.data(), static_cast<uInt>(item.data.size())));
     const std::uint32_t size =
         item.overrideSize ? item.uncompressedSize : static_cast<std::uint32_t>(item.data.size());
     const auto offset = static_cast<std::uint32_t>(out.size());

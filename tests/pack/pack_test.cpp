@@ -1,12 +1,11 @@
 // veltran-pack's commands, run in-process; packages are read back with the launcher's reader.
-#include "pack_command.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "archive.h"
 #include "launcher/scratch.h"
+#include "pack_command.h"
 
 namespace veltran::pack {
 namespace {
@@ -54,14 +53,16 @@ TEST_F(PackTest, InspectShowsTheDerivedRecordAndExitsOneOnRefusal) {
        {"form:           trailer\n", "identification: \"BRELMONTCDW/DVD GA-W837C\"\n",
         "revision:       \"NA01\"\n", "prefix:         \"NA \"\n", "type:           4\n",
         "block size:     32 KB\n", "blocks:         4\n", "last block:     32 KB\n",
-        "layout:         32768b 32Kb 4Cmd\n", "size check:     passed\n", "result:         accepted\n"}) {
+        "layout:         32768b 32Kb 4Cmd\n", "size check:     passed\n",
+        "result:         accepted\n"}) {
     EXPECT_NE(good.out.find(expected), std::string::npos) << expected << good.out;
   }
   CommandOutput bad;
   EXPECT_EQ(Pack({"inspect", "bad.bin"}, bad), kExitRefused);
   EXPECT_NE(bad.out.find("size check:     failed\n"), std::string::npos) << bad.out;
-  EXPECT_NE(bad.out.find("result:         refused: File Open Fail (No Flash File) !! 32768b 32Kb 4Cmd"),
-            std::string::npos)
+  EXPECT_NE(
+      bad.out.find("result:         refused: File Open Fail (No Flash File) !! 32768b 32Kb 4Cmd"),
+      std::string::npos)
       << bad.out;
 }
 
@@ -73,21 +74,22 @@ TEST_F(PackTest, UsageErrorsAndMissingFilesHaveTheirOwnExitCodes) {
   EXPECT_EQ(Pack({"frobnicate"}, output), kExitUsage);
   EXPECT_EQ(Pack({"inspect"}, output), kExitUsage);
   EXPECT_EQ(Pack({"inspect", "missing.bin"}, output), kExitFileError);
-  EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.bin", "-o", "p.exe"}, output),
-            kExitUsage);
+  EXPECT_EQ(
+      Pack({"build", "--launcher", "launcher.exe", "--image", "fw.bin", "-o", "p.exe"}, output),
+      kExitUsage);
   EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image"}, output), kExitUsage);
-  EXPECT_EQ(Pack({"build", "--launcher", "missing.exe", "--image", "fw.bin", "--tool", "VELTRAN.exe",
-                 "-o", "p.exe"},
-                output),
+  EXPECT_EQ(Pack({"build", "--launcher", "missing.exe", "--image", "fw.bin", "--tool",
+                  "VELTRAN.exe", "-o", "p.exe"},
+                 output),
             kExitFileError);
   EXPECT_FALSE(fs::exists("p.exe"));
 }
 
 TEST_F(PackTest, BuildWritesTheLauncherThenImageAndToolDeflated) {
   CommandOutput output;
-  ASSERT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.bin", "--tool", "VELTRAN.exe",
-                 "-o", "package.exe"},
-                output),
+  ASSERT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.bin", "--tool",
+                  "VELTRAN.exe", "-o", "package.exe"},
+                 output),
             kExitOk)
       << output.err;
   const Bytes package = ReadBytes("package.exe");
@@ -110,8 +112,9 @@ TEST_F(PackTest, BuildWritesTheLauncherThenImageAndToolDeflated) {
     EXPECT_EQ(entry.attributes, 0xA1u);  // MS-DOS host, archive bit: read-only when extracted
     EXPECT_LT(entry.compressedSize, entry.uncompressedSize + 64);
     Bytes data(entry.uncompressedSize);
-    ASSERT_EQ(ArchiveExtract(archive, i, data.data(), entry.uncompressedSize, ArchiveSource::kMemory),
-              kArchiveOk);
+    ASSERT_EQ(
+        ArchiveExtract(archive, i, data.data(), entry.uncompressedSize, ArchiveSource::kMemory),
+        kArchiveOk);
     EXPECT_EQ(data, ReadBytes(names[i]));
   }
 #if !defined(_WIN32)
@@ -125,17 +128,17 @@ TEST_F(PackTest, BuildWritesTheLauncherThenImageAndToolDeflated) {
 TEST_F(PackTest, AnImageTheToolWouldRefuseIsPackedOnlyWhenForced) {
   WriteBytes("package.exe", Bytes{1, 2, 3});
   CommandOutput refused;
-  EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "bad.bin", "--tool", "VELTRAN.exe",
-                 "-o", "package.exe"},
-                refused),
+  EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "bad.bin", "--tool",
+                  "VELTRAN.exe", "-o", "package.exe"},
+                 refused),
             kExitRefused);
   EXPECT_NE(refused.err.find("File Open Fail (No Flash File) !!"), std::string::npos);
   EXPECT_EQ(ReadBytes("package.exe"), (Bytes{1, 2, 3}));  // untouched
 
   CommandOutput forced;
   EXPECT_EQ(Pack({"build", "--force", "--launcher", "launcher.exe", "--image", "bad.bin", "--tool",
-                 "VELTRAN.exe", "-o", "package.exe"},
-                forced),
+                  "VELTRAN.exe", "-o", "package.exe"},
+                 forced),
             kExitOk);
   EXPECT_TRUE(ArchiveOpen("package.exe", 0, ArchiveSource::kFileName));
 }
@@ -144,13 +147,13 @@ TEST_F(PackTest, NamesTheLauncherWouldMisclassifyAreRefused) {
   WriteBytes("fw.img", TrailerImage());
   WriteBytes("tool.bin", veltran::testing::Pattern(100, 5));
   CommandOutput output;
-  EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.img", "--tool", "VELTRAN.exe",
-                 "-o", "p.exe"},
-                output),
+  EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.img", "--tool",
+                  "VELTRAN.exe", "-o", "p.exe"},
+                 output),
             kExitUsage);
   EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.bin", "--tool", "tool.bin",
-                 "-o", "p.exe"},
-                output),
+                  "-o", "p.exe"},
+                 output),
             kExitUsage);
   EXPECT_FALSE(fs::exists("p.exe"));
 }
@@ -159,13 +162,14 @@ TEST_F(PackTest, AnOutputThatCannotBeWrittenLeavesNothingBehind) {
   fs::create_directory("taken");
   WriteBytes("taken/keep", Bytes{1});
   CommandOutput output;
-  EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.bin", "--tool", "VELTRAN.exe",
-                 "-o", "taken"},
-                output),
+  EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.bin", "--tool",
+                  "VELTRAN.exe", "-o", "taken"},
+                 output),
             kExitFileError);
   EXPECT_TRUE(fs::is_directory("taken"));
-  EXPECT_EQ(veltran::testing::FilesBelow("."),
-            (std::vector<std::string>{"VELTRAN.exe", "bad.bin", "fw.bin", "launcher.exe", "taken/keep"}));
+  EXPECT_EQ(
+      veltran::testing::FilesBelow("."),
+      (std::vector<std::string>{"VELTRAN.exe", "bad.bin", "fw.bin", "launcher.exe", "taken/keep"}));
 }
 
 }  // namespace

@@ -54,8 +54,10 @@ bool WritePackage(const std::string& path, const Bytes& head, const Bytes& tail,
   const fs::path temporary = fs::path(path).concat(".part-" + std::to_string(random()));
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    out.write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
+    out.write(reinterpret_cast<const char*>(head.data()),
+              static_cast<std::streamsize>(head.size()));
+    out.write(reinterpret_cast<const char*>(tail.data()),
+              static_cast<std::streamsize>(tail.size()));
     out.close();
     if (!out) {
       std::error_code ignored;
@@ -128,8 +130,8 @@ std::string Describe(const std::string& path, const ImageInspection& inspection)
   line("last block:     ", std::to_string(r.LastBlockKB) + " KB");
   line("layout:         ", inspection.layoutText);
   line("size check:     ", SizeCheckText(inspection));
-  line("result:         ", inspection.refusal ? "refused: " + OneLine(*inspection.refusal)
-                                               : std::string("accepted"));
+  line("result:         ",
+       inspection.refusal ? "refused: " + OneLine(*inspection.refusal) : std::string("accepted"));
   return text;
 }
 
@@ -149,7 +151,8 @@ int Inspect(const std::vector<std::string>& args, CommandOutput& output) {
   return inspection.refusal ? kExitRefused : kExitOk;
 }
 
-std::optional<BuildOptions> ParseBuild(const std::vector<std::string>& args, CommandOutput& output) {
+std::optional<BuildOptions> ParseBuild(const std::vector<std::string>& args,
+                                       CommandOutput& output) {
   BuildOptions options;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -210,8 +213,9 @@ int Build(const std::vector<std::string>& args, CommandOutput& output) {
   const auto launcher = ReadWholeFile(options->launcher);
   const auto image = ReadWholeFile(options->image);
   const auto tool = ReadWholeFile(options->tool);
-  for (const auto& [data, path] : {std::pair{&launcher, &options->launcher},
-                                   std::pair{&image, &options->image}, std::pair{&tool, &options->tool}}) {
+  for (const auto& [data, path] :
+       {std::pair{&launcher, &options->launcher}, std::pair{&image, &options->image},
+        std::pair{&tool, &options->tool}}) {
     if (!*data) {
       output.err += "veltran-pack: cannot read '" + *path + "'\n";
       return kExitFileError;

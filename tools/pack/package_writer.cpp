@@ -25,7 +25,8 @@ voidpf ZCALLBACK Open(voidpf opaque, const void*, int) {
 uLong ZCALLBACK Read(voidpf, voidpf stream, void* buffer, uLong size) {
   auto* file = static_cast<MemoryFile*>(stream);
   if (file->position >= file->out->size()) return 0;
-  const auto n = static_cast<uLong>(std::min<std::uint64_t>(size, file->out->size() - file->position));
+  const auto n =
+      static_cast<uLong>(std::min<std::uint64_t>(size, file->out->size() - file->position));
   std::memcpy(buffer, file->out->data() + file->position, n);
   file->position += n;
   return n;
@@ -40,7 +41,9 @@ uLong ZCALLBACK Write(voidpf, voidpf stream, const void* buffer, uLong size) {
   return size;
 }
 
-ZPOS64_T ZCALLBACK Tell(voidpf, voidpf stream) { return static_cast<MemoryFile*>(stream)->position; }
+ZPOS64_T ZCALLBACK Tell(voidpf, voidpf stream) {
+  return static_cast<MemoryFile*>(stream)->position;
+}
 
 long ZCALLBACK Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
   auto* file = static_cast<MemoryFile*>(stream);
@@ -74,7 +77,8 @@ bool AddMember(zipFile zip, const ArchiveMember& member) {
   std::size_t done = 0;
   bool ok = true;
   while (ok && done < member.data.size()) {
-    const auto piece = static_cast<unsigned>(std::min<std::size_t>(member.data.size() - done, 1u << 20));
+    const auto piece =
+        static_cast<unsigned>(std::min<std::size_t>(member.data.size() - done, 1u << 20));
     ok = zipWriteInFileInZip(zip, member.data.data() + done, piece) == ZIP_OK;
     done += piece;
   }
