@@ -46,9 +46,9 @@ void ApplyIdentitySubstitution(DriveIdentity& identity) {
 }
 
 u8 DriveContext::Send(u8 device, Command command) {
-  const CommandSpec& spec = Catalogue(command);
-  return transport.ExecuteCommand(device, spec.cdb.data(), spec.cdbLength, buffer.data(),
-                                  spec.dataLength, spec.direction);
+  const CommandSpec& entry = Catalogue(command);
+  return transport.ExecuteCommand(device, entry.cdb.data(), entry.cdbLength, buffer.data(),
+                                  entry.dataLength, entry.direction);
 }
 
 void IdentifyDrive(DriveContext& ctx, u8 device) {
