@@ -1,6 +1,7 @@
 // The launcher's system calls on Windows.
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h builds on windows.h.
+#include <shellapi.h>
 
 #include <vector>
 
