@@ -101,6 +101,40 @@ TEST_F(Console, IncompatibleAutorunEndsTheProgramWithTheMessage) {
       << r.out;
 }
 
+TEST_F(Console, StartUpOutcomesThatNeedNoDownload) {
+  struct Row {
+    const char* autorun;  // make-test-image arguments; nullptr: no AUTORUN.BIN
+    const char* options;
+    const char* expected;  // printed in this order
+    const char* log;       // VELTRAN.TMP
+  };
+  const Row rows[] = {
+      {nullptr, "", "Drive : BRELMONTCDW/DVD GA-W837CNA00\n", ""},
+      {"--size 131584", "",
+       "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n", ""},
+      {"--size 131584", "-LIVE",
+       "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n", "START\nP1\nP2\n"},
+      {nullptr, "-live", "Drive : BRELMONTCDW/DVD GA-W837CNA00\n", "START\nP1\n"},
+      {"--vendor DARLOWE --product 'CDRW/DVD PT-771B' --revision R351 --type 1", "-LIVE",
+       "Drive : BRELMONTCDW/DVD GA-W837CNA00\nDrive : DARLOWE CDRW/DVD PT-771BR350\n"
+       "Drive : BRELMONTCDW/DVD GA-W837CNA00\n",
+       "START\nP1\nP2\nP3\n"},
+  };
+  Write("scenario.json", R"({"drives": [
+    {"letter": "d", "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "}},
+    {"letter": "e", "inquiry": {"peripheral": 5, "vendor": "DARLOWE", "product": "CDRW/DVD PT-771B", "revision": "R350", "prefix": "COM"}}]})");
+  for (const Row& row : rows) {
+    std::filesystem::remove(folder_ / "AUTORUN.BIN");
+    std::filesystem::remove(folder_ / "VELTRAN.TMP");
+    if (row.autorun != nullptr) MakeImage("AUTORUN.BIN", row.autorun);
+    const Result r = Run(std::string(row.options) + " --virtual=scenario.json", "");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find(row.expected), std::string::npos) << row.options << "\n" << r.out;
+    EXPECT_EQ(r.out.find("Status :"), std::string::npos) << r.out;
+    EXPECT_EQ(Slurp("VELTRAN.TMP"), row.log) << row.options;
+  }
+}
+
 TEST_F(Console, SecondStartInTheSameScopeSaysTheToolIsRunning) {
   const std::string first = "cd '" + folder_.string() + "' && (sleep 3 | '" VELTRAN_CONSOLE
                             "' --virtual >first 2>&1 &)";
