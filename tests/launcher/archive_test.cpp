@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "os_files.h"
 #include "scratch.h"
 #include "zip_builder.h"
 
@@ -40,9 +41,19 @@ TEST(ArchiveOpenTest, FindsTheArchiveBehindAnExecutableImageFromEveryKindOfSourc
 
   ArchiveHandle byName = ArchiveOpen("package.exe", 0, ArchiveSource::kFileName);
   ArchiveHandle byMemory = OpenMemory(package);
+  ArchiveHandle byHandle;
+  {
+    // The reader keeps its own duplicate: the caller's handle may close at once.
+    const os::File file = os::OpenForReading("package.exe");
+    ASSERT_TRUE(file.valid());
+    byHandle = ArchiveOpen(reinterpret_cast<const void*>(file.native()), 0, ArchiveSource::kHandle);
+  }
   ASSERT_TRUE(byName);
   ASSERT_TRUE(byMemory);
-  for (const ArchiveHandle* archive : {&byName, &byMemory}) {
+  ASSERT_TRUE(byHandle);
+  EXPECT_FALSE(
+      ArchiveOpen(reinterpret_cast<const void*>(os::File::kInvalid), 0, ArchiveSource::kHandle));
+  for (const ArchiveHandle* archive : {&byName, &byMemory, &byHandle}) {
     Bytes out(image.size());
     EXPECT_EQ(ArchiveExtract(*archive, 0, out.data(), static_cast<std::uint32_t>(out.size()),
                              ArchiveSource::kMemory),
