@@ -1,6 +1,8 @@
 // Identification of the selected drive, checked through the resulting identity and the trace.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "drive/catalogue.h"
 #include "support/virtual_rig.h"
 
@@ -72,7 +74,14 @@ INSTANTIATE_TEST_SUITE_P(FourIdentities, RevisionPrefixIdentity,
                          ::testing::Values("PELCARO CDW/DVD MVX4410CPD00",
                                            "BRELMONTCDW/DVD GA-W837CNB01",
                                            "BRELMONTCDW/DVD NB-E615CKP00",
-                                           "BRELMONTCDW/DVD GA-W837CNA00"));
+                                           "BRELMONTCDW/DVD GA-W837CNA00"),
+                         [](const ::testing::TestParamInfo<const char*>& identity) {
+                           std::string name;
+                           for (const char* c = identity.param; *c; ++c) {
+                             if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+                           }
+                           return name;
+                         });
 
 TEST(RevisionPrefixRule, NeighbouringRevisionKeepsItsOwnPrefix) {
   VirtualRig rig(NtDrive(Inquiry("BRELMONT", "CDW/DVD GA-W837C", "NA01", "kp ")));

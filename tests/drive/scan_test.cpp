@@ -76,6 +76,7 @@ TEST(AspiScan, NumbersDevicesByAdapterThenTargetAndProbesEveryTarget) {
 }
 
 struct FaultCase {
+  const char* name;
   const char* platform;
   const char* fault;
   u8 status;
@@ -100,14 +101,15 @@ TEST_P(CommandStatus, FaultGivesStatusAndSenseBytes) {
 INSTANTIATE_TEST_SUITE_P(
     BothBackEnds, CommandStatus,
     ::testing::Values(
-        FaultCase{"nt", R"({"at": 2, "status": "check", "sense": [6, 41, 0]})", 4, {6, 41, 0}},
-        FaultCase{"9x", R"({"at": 2, "status": "check", "sense": [6, 41, 0]})", 4, {6, 41, 0}},
-        FaultCase{"nt", R"({"at": 2, "status": "busy"})", 4, {0, 0, 0}},
-        FaultCase{"9x", R"({"at": 2, "status": "busy"})", 4, {0, 0, 0}},
-        FaultCase{"nt", R"({"at": 2, "status": "transport"})", 0xFF, {0xEE, 0xEE, 0xEE}},
-        FaultCase{"9x", R"({"at": 2, "status": "transport"})", 0x02, {0xEE, 0xEE, 0xEE}},
+        FaultCase{"NtCheck", "nt", R"({"at": 2, "status": "check", "sense": [6, 41, 0]})", 4, {6, 41, 0}},
+        FaultCase{"AspiCheck", "9x", R"({"at": 2, "status": "check", "sense": [6, 41, 0]})", 4, {6, 41, 0}},
+        FaultCase{"NtBusy", "nt", R"({"at": 2, "status": "busy"})", 4, {0, 0, 0}},
+        FaultCase{"AspiBusy", "9x", R"({"at": 2, "status": "busy"})", 4, {0, 0, 0}},
+        FaultCase{"NtTransport", "nt", R"({"at": 2, "status": "transport"})", 0xFF, {0xEE, 0xEE, 0xEE}},
+        FaultCase{"AspiTransport", "9x", R"({"at": 2, "status": "transport"})", 0x02, {0xEE, 0xEE, 0xEE}},
         // No fault: an empty drive answers TEST UNIT READY with NOT READY, MEDIUM NOT PRESENT.
-        FaultCase{"nt", R"({"at": 99, "status": "busy"})", 4, {2, 0x3A, 0}}));
+        FaultCase{"NtNoDisc", "nt", R"({"at": 99, "status": "busy"})", 4, {2, 0x3A, 0}}),
+    [](const ::testing::TestParamInfo<FaultCase>& c) { return std::string(c.param.name); });
 
 TEST(CommandStatus, CommandWithoutDataStillCarriesTheBufferAndDirectionIn) {
   VirtualRig rig(NtDrive(Inquiry(5), R"("disc": true)"));
