@@ -355,10 +355,15 @@ std::optional<std::string> FindFixedName(const std::string& folder, std::string_
   return found;
 }
 
+
+namespace {
+
 std::string AutorunPath(const std::string& folder) {
   const std::string name = FindFixedName(folder, kAutorunName).value_or(std::string(kAutorunName));
   return folder.empty() ? name : Utf8FromPath(PathFromUtf8(folder) / PathFromUtf8(name));
 }
+
+}  // namespace
 
 bool AutorunPresent(const std::string& folder) {
   return static_cast<bool>(std::ifstream(PathFromUtf8(AutorunPath(folder)), std::ios::binary));

@@ -137,8 +137,8 @@ std::string DownloadFileText(std::string_view name, std::int32_t imageSize);
 // wins. Nothing when the folder holds none.
 std::optional<std::string> FindFixedName(const std::string& folder, std::string_view name);
 
-// AUTORUN.BIN in the working directory, found whatever the letter case of its name.
-std::string AutorunPath(const std::string& folder = "");
+// AUTORUN.BIN in `folder` (UTF-8; empty: the working directory) is found whatever the letter
+// case of its name.
 // The start-up probe: true when AUTORUN.BIN can be opened for binary reading.
 bool AutorunPresent(const std::string& folder = "");
 // The reads of the automatic load.

@@ -63,8 +63,6 @@ class MainForm {
   void FormKeyDown(int key);
 
   const AppState& state() const { return state_; }
-  CommandBuffer& commandBuffer() { return *buffer_; }
-  const TestLog& testLog() const { return *log_; }
   // The device the selected list position stands for.
   u8 SelectedDevice() const { return state_.ItemDevice.at(static_cast<std::size_t>(state_.SelectedDrive)); }
 

@@ -29,7 +29,6 @@ class Platform {
   SystemInterface& system() { return *system_; }
   DriveTransport& transport() { return *transport_; }
   Trace& trace() { return *trace_; }
-  VirtualMachine* machine() { return machine_.get(); }
 
  private:
   std::unique_ptr<Trace> trace_;

@@ -31,8 +31,6 @@ const CommandSpec& Catalogue(Command command) {
   return kCatalogue[static_cast<std::size_t>(command)];
 }
 
-std::span<const CommandSpec> CatalogueTable() { return kCatalogue; }
-
 }  // namespace veltran
 
 namespace veltran {

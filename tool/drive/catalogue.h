@@ -3,7 +3,6 @@
 #pragma once
 
 #include <array>
-#include <span>
 #include <string_view>
 
 #include "drive/scsi.h"
@@ -33,7 +32,6 @@ struct CommandSpec {
 };
 
 const CommandSpec& Catalogue(Command command);
-std::span<const CommandSpec> CatalogueTable();
 
 // VENDOR WRITE byte positions set just before sending.
 inline constexpr std::size_t kVendorWriteBlockCode = 5;

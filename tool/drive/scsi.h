@@ -8,7 +8,6 @@
 namespace veltran {
 
 using u8 = std::uint8_t;
-using u16 = std::uint16_t;
 using u32 = std::uint32_t;
 
 // One-byte result of a command. Every value but kStatusGood is a failure; values other than

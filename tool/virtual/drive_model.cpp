@@ -23,6 +23,17 @@ constexpr std::size_t kTrailerDistance = 48;
 constexpr std::size_t kFallbackDistance = 65536 + 48;
 constexpr std::size_t kHeaderRevision = 24;
 
+// Fixed-format sense data with the given key, ASC and ASCQ.
+std::array<std::uint8_t, 32> MakeSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+  std::array<std::uint8_t, 32> sense{};
+  sense[0] = 0x70;
+  sense[2] = key;
+  sense[7] = 10;
+  sense[12] = asc;
+  sense[13] = ascq;
+  return sense;
+}
+
 DriveReply Good() { return {}; }
 
 DriveReply Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq = 0) {
@@ -57,23 +68,8 @@ std::optional<std::size_t> TrailerRevisionOffset(const std::vector<std::uint8_t>
 
 }  // namespace
 
-std::array<std::uint8_t, 32> MakeSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-  std::array<std::uint8_t, 32> sense{};
-  sense[0] = 0x70;
-  sense[2] = key;
-  sense[7] = 10;
-  sense[12] = asc;
-  sense[13] = ascq;
-  return sense;
-}
-
 VirtualDrive::VirtualDrive(ScenarioDrive config, Clock& clock)
     : config_(std::move(config)), clock_(clock), revision_(config_.revision) {}
-
-bool VirtualDrive::discPresent() const {
-  std::lock_guard lock(mutex_);
-  return config_.disc;
-}
 
 std::uint32_t VirtualDrive::commandsReceived() const {
   std::lock_guard lock(mutex_);
@@ -83,11 +79,6 @@ std::uint32_t VirtualDrive::commandsReceived() const {
 std::vector<std::vector<std::uint8_t>> VirtualDrive::receivedImages() const {
   std::lock_guard lock(mutex_);
   return images_;
-}
-
-std::string VirtualDrive::reportedRevision() const {
-  std::lock_guard lock(mutex_);
-  return revision_;
 }
 
 DriveReply VirtualDrive::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength,

@@ -30,11 +30,9 @@ class VirtualDrive {
                      std::uint32_t length, bool toDrive);
 
   const ScenarioDrive& config() const { return config_; }
-  bool discPresent() const;
   std::uint32_t commandsReceived() const;
   // Images the drive has received whole, oldest first.
   std::vector<std::vector<std::uint8_t>> receivedImages() const;
-  std::string reportedRevision() const;
 
  private:
   DriveReply Dispatch(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
@@ -63,8 +61,5 @@ class VirtualDrive {
   std::vector<std::uint8_t> incoming_;
   std::vector<std::vector<std::uint8_t>> images_;
 };
-
-// Fixed-format sense data with the given key, ASC and ASCQ.
-std::array<std::uint8_t, 32> MakeSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq);
 
 }  // namespace veltran

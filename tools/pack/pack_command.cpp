@@ -8,6 +8,7 @@
 #include <random>
 
 #include "app/image_file.h"
+#include "launcher.h"
 #include "package_writer.h"
 
 namespace veltran::pack {
@@ -72,13 +73,6 @@ bool WritePackage(const std::string& path, const Bytes& head, const Bytes& tail,
   std::error_code ignored;
   fs::remove(temporary, ignored);
   return false;
-}
-
-bool EndsWithBin(const std::string& name) {
-  if (name.size() < 3) return false;
-  std::string tail = name.substr(name.size() - 3);
-  for (char& c : tail) c = static_cast<char>((c >= 'a' && c <= 'z') ? c - 32 : c);
-  return tail == "BIN";
 }
 
 std::string Printable(std::string_view text) {
@@ -186,10 +180,10 @@ std::optional<BuildOptions> ParseBuild(const std::vector<std::string>& args,
 // The names the launcher sees decide what it installs: the image's must end in ".bin", the
 // tool's must not, and both must fit its name buffer.
 std::optional<std::string> CheckEntryNames(const std::string& image, const std::string& tool) {
-  if (!EndsWithBin(image)) {
+  if (!IsImageEntryName(image)) {
     return "the image's file name must end in .bin, or the launcher would install it as the tool";
   }
-  if (EndsWithBin(tool)) {
+  if (IsImageEntryName(tool)) {
     return "the tool's file name must not end in bin, or the launcher would install it as the "
            "image";
   }
