@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/temp_files.h"
+
 namespace veltran::testing {
 
 struct HeaderFields {
@@ -71,37 +73,5 @@ inline std::vector<std::uint8_t> FixedHeaderImage(std::size_t size, const Header
   Place(image, 0xBF08, HeaderBytes(fields));
   return image;
 }
-
-inline void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
-// A folder of its own per test, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    std::random_device seed;
-    path_ = std::filesystem::temp_directory_path() /
-            ("veltran-app-" + std::to_string(seed()) + "-" + std::to_string(seed()));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::string Utf8(const std::filesystem::path& name) const {
-    const std::u8string text = (path_ / name).u8string();
-    return std::string(text.begin(), text.end());
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 }  // namespace veltran::testing

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "support/virtual_rig.h"
+#include "support/temp_files.h"
 
 namespace veltran {
 namespace {
@@ -18,14 +18,6 @@ struct Result {
 
 class Console : public ::testing::Test {
  protected:
-  Console() : folder_(testing::TempPath("veltran-console")) {
-    std::filesystem::create_directories(folder_);
-  }
-  ~Console() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-
   Result Run(const std::string& arguments, const std::string& input) {
     { std::ofstream(folder_ / "input") << input; }
     const std::string command = "cd '" + folder_.string() + "' && '" VELTRAN_CONSOLE "' " +
@@ -49,7 +41,8 @@ class Console : public ::testing::Test {
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
 
-  std::filesystem::path folder_;
+  testing::TempFolder temp_;
+  const std::filesystem::path& folder_ = temp_.path();
 };
 
 TEST_F(Console, ManualSessionPrintsListFieldsAndBoxes) {

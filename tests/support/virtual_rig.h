@@ -13,39 +13,10 @@
 #include <vector>
 
 #include "drive/identify.h"
+#include "support/temp_files.h"
 #include "virtual/machine.h"
 
 namespace veltran::testing {
-
-// A file name in the system's temporary folder that no other test uses.
-inline std::filesystem::path TempPath(const std::string& stem) {
-  static std::random_device random;
-  return std::filesystem::temp_directory_path() /
-         (stem + "-" + std::to_string(random()) + "-" + std::to_string(random()));
-}
-
-inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// A temporary file name, removed when this goes; declare it before whatever holds the file open.
-class TempFile {
- public:
-  explicit TempFile(const std::string& stem) : path_(TempPath(stem)) {}
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 class VirtualRig {
  public:
