@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/system.h"
+#include "app/preparation.h"
 
 extern char** environ;
 

@@ -10,7 +10,7 @@
 
 #include "app/image_file.h"
 #include "app/rules.h"
-#include "app/system.h"
+#include "system/system.h"
 #include "app/test_log.h"
 #include "app/window.h"
 #include "drive/identify.h"

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "app/main_form.h"
-#include "app/platform.h"
+#include "platform/platform.h"
 #include "console_window.h"
 #include "instance_lock.h"
 

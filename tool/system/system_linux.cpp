@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/system.h"
+#include "system/system.h"
 
 extern char** environ;
 
