@@ -31,9 +31,11 @@ class RecordingWindow final : public MainWindow {
     events.push_back("Progress: " + std::to_string(position) + "%");
   }
   void EnableTimer(TimerId timer, bool enabled) override {
-    events.push_back(std::string(timer == TimerId::kTimer1 ? "Timer1" : "Timer3") +
-                     (enabled ? " on" : " off"));
+    static constexpr const char* kNames[] = {"Timer1", "Timer2", "Timer3"};
+    events.push_back(std::string(kNames[static_cast<int>(timer)]) + (enabled ? " on" : " off"));
   }
+  // Start-up posts nothing; what is posted runs at once.
+  void Post(std::function<void()> work) override { work(); }
   void EnableExitButton(bool) override {}
   void SetBusy(bool) override {}
   void ShowMessage(const MessageBoxSpec& box) override {

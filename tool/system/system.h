@@ -15,6 +15,8 @@ namespace veltran {
 
 inline constexpr std::uint32_t kPlatformWin9x = 1;
 inline constexpr std::uint32_t kPlatformNT = 2;
+// Not a Windows platform id: Linux has no registry and no IDE positions.
+inline constexpr std::uint32_t kPlatformLinux = 0x100;
 
 struct RegistryRead {
   bool keyOpened = false;

@@ -131,9 +131,12 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
     return 2;
   }
 
-  ConsoleWindow window(streams.out, [&streams] {
-    if (streams.interactive) ReadLine(streams.in);
-  });
+  EventLoop loop(platform->system().clock());
+  ConsoleWindow window(
+      streams.out, [&streams] {
+        if (streams.interactive) ReadLine(streams.in);
+      },
+      loop);
   MainForm form(platform->system(), platform->transport(), window,
                 MainFormEnvironment{JoinCommandLine(arguments), ""});
   form.FormCreate();

@@ -4,8 +4,9 @@
 
 namespace veltran {
 
-ConsoleWindow::ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter)
-    : out_(out), waitForEnter_(std::move(waitForEnter)) {}
+ConsoleWindow::ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter,
+                             EventLoop& loop)
+    : out_(out), waitForEnter_(std::move(waitForEnter)), loop_(loop) {}
 
 void ConsoleWindow::Line(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), out_);
@@ -34,7 +35,7 @@ void ConsoleWindow::SetProgress(int position) {
 }
 
 void ConsoleWindow::EnableTimer(TimerId timer, bool enabled) {
-  timers_[static_cast<std::size_t>(timer)] = enabled;
+  loop_.EnableTimer(timer, enabled);
 }
 
 // A terminal has no button to disable and no pointer to capture.
@@ -49,6 +50,9 @@ void ConsoleWindow::ShowBox(std::string_view caption, std::string_view text) {
   if (waitForEnter_) waitForEnter_();
 }
 
-void ConsoleWindow::Close() { closed_ = true; }
+void ConsoleWindow::Close() {
+  closed_ = true;
+  loop_.Quit();
+}
 
 }  // namespace veltran

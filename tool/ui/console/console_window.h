@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/event_loop.h"
 #include "app/window.h"
 
 namespace veltran {
@@ -14,7 +15,7 @@ namespace veltran {
 class ConsoleWindow final : public MainWindow {
  public:
   // `waitForEnter` is called after a box is printed; it returns once the user dismissed it.
-  ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter);
+  ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter, EventLoop& loop);
 
   void SetFieldText(Field field, std::string_view text) override;
   void AddDriveListItem(std::string_view text) override;
@@ -26,9 +27,10 @@ class ConsoleWindow final : public MainWindow {
   void SetBusy(bool busy) override;
   void ShowMessage(const MessageBoxSpec& box) override;
   void Close() override;
+  void Post(std::function<void()> work) override { loop_.Post(std::move(work)); }
 
   bool closed() const { return closed_; }
-  bool timerEnabled(TimerId timer) const { return timers_[static_cast<std::size_t>(timer)]; }
+  bool timerEnabled(TimerId timer) const { return loop_.TimerEnabled(timer); }
   // Prints a box that is not a message box (the About box) the same way.
   void ShowBox(std::string_view caption, std::string_view text);
 
@@ -38,7 +40,7 @@ class ConsoleWindow final : public MainWindow {
   std::FILE* out_;
   std::function<void()> waitForEnter_;
   std::vector<std::string> items_;
-  bool timers_[2] = {false, false};
+  EventLoop& loop_;
   bool closed_ = false;
 };
 
