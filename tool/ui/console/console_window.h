@@ -12,10 +12,15 @@
 
 namespace veltran {
 
+// Bytes that are not printable are shown as \xNN; line breaks stay where `keepLineBreaks`.
+std::string EscapeUnprintable(std::string_view text, bool keepLineBreaks);
+
 class ConsoleWindow final : public MainWindow {
  public:
   // `waitForEnter` is called after a box is printed; it returns once the user dismissed it.
-  ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter, EventLoop& loop);
+  // `progressBar`: progress is drawn as one updating bar (a terminal), not a line per change.
+  ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter, EventLoop& loop,
+                bool progressBar = false);
 
   void SetFieldText(Field field, std::string_view text) override;
   void AddDriveListItem(std::string_view text) override;
@@ -36,11 +41,15 @@ class ConsoleWindow final : public MainWindow {
 
  private:
   void Line(std::string_view text);
+  void EndBar();
 
   std::FILE* out_;
   std::function<void()> waitForEnter_;
   std::vector<std::string> items_;
   EventLoop& loop_;
+  bool progressBar_;
+  bool barShown_ = false;
+  int progress_ = 0;
   bool closed_ = false;
 };
 
