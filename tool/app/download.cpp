@@ -329,11 +329,14 @@ void Download::StartWorker(u8 device) {
   restartHold_.store(1);
   workerRunning_.store(true);
   if (worker_.joinable()) worker_.join();
-  worker_ = std::thread([this, device] { DownloadWorker(device); });
+  ClockParticipation participation(ctx_.system.clock(), ClockParticipation::Thread::kToBeStarted);
+  worker_ = std::thread([this, device, p = std::move(participation)]() mutable {
+    p.Enter();
+    DownloadWorker(device);
+  });
 }
 
 void Download::DownloadWorker(u8 device) {
-  const ClockParticipation participation(ctx_.system.clock());
   const u8 status = SendFinalCommand(device);
   Unlock(device);
   ctx_.window.Post([this] { ctx_.window.SetBusy(false); });
