@@ -441,12 +441,11 @@ void Download::Timer1Timer() {
   }
 }
 
+// An automatic image's failure is logged; the box is shown whenever a user may be watching, so
+// that a failed write never ends the program without a word.
 void Download::CloseAfterBlockFailure() {
-  if (ctx_.state.image.ImagePresent) {
-    Log("E6");
-  } else {
-    ShowError(kFlashCmdFail);
-  }
+  if (ctx_.state.image.ImagePresent) Log("E6");
+  if (!ctx_.state.image.ImagePresent || !testOption()) ShowError(kFlashCmdFail);
   ctx_.window.SetBusy(false);
   ctx_.window.Close();
 }
