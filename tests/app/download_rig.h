@@ -74,23 +74,26 @@ class LoopWindow final : public MainWindow {
   std::function<void()> afterEach_;
 };
 
-// One drive at letter e with the identity the test images are made for.
-inline std::string DriveJson(const std::string& extra = "") {
-  return R"({"letter": "e", "inquiry": {"peripheral": 5, "vendor": "BRELMONT",
-             "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "},
-             "vendor_identify_prefix": "KVR")" +
-         (extra.empty() ? "" : ", " + extra) + "}";
+inline constexpr const char* kBrelmontInquiry =
+    R"("inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C",
+                   "revision": "NA00", "prefix": "NA "}, "vendor_identify_prefix": "KVR")";
+
+// One drive at letter e; by default with the identity the test images are made for.
+inline std::string DriveJson(const std::string& extra = "",
+                             const std::string& identity = kBrelmontInquiry) {
+  return R"({"letter": "e", )" + identity + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
 class DownloadRun {
  public:
   // `top` is JSON members added to the scenario's top level (after a comma).
   DownloadRun(const std::string& driveExtra, const std::string& commandLine,
-              const std::string& top = "", const std::string& platform = "nt")
+              const std::string& top = "", const std::string& platform = "nt",
+              const std::string& identity = kBrelmontInquiry)
       : tracePath_("veltran-download-trace"),
         trace_(tracePath_.path().string()),
         machine_(ParseScenario(R"({"platform": ")" + platform + R"(", "drives": [)" +
-                                   DriveJson(driveExtra) + "]" + (top.empty() ? "" : ", " + top) +
+                                   DriveJson(driveExtra, identity) + "]" + (top.empty() ? "" : ", " + top) +
                                    "}",
                                "download test")),
         system_(MakeVirtualSystem(machine_)),
@@ -115,12 +118,10 @@ class DownloadRun {
     if (!window_.closed) form_->FormShow();
     if (window_.closed) return;
     startedAtCommand_ = machine_.drives()[0]->commandsReceived();
-    if (first) {
-      loop_.Post([this, first] {
-        first(*form_);
-        QuitWhenIdle();
-      });
-    }
+    loop_.Post([this, first] {
+      if (first) first(*form_);
+      QuitWhenIdle();
+    });
     loop_.Run([this](TimerId timer) { Fire(timer); });
   }
 
