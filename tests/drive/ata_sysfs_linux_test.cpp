@@ -1,5 +1,7 @@
 // The transfer mode found from a SCSI generic node, in sysfs trees laid out as the kernel lays
 // them out: class entries as symbolic links into the device tree.
+#include "drive/ata_sysfs_linux.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "drive/ata_sysfs_linux.h"
 #include "support/temp_files.h"
 
 namespace veltran {
@@ -62,8 +63,8 @@ class FakeSysfs {
 std::string AtaScsiDevice(unsigned port, unsigned host, unsigned channel, unsigned target) {
   const std::string h = std::to_string(host), c = std::to_string(channel),
                     t = std::to_string(target);
-  return kController + "/ata" + std::to_string(port) + "/host" + h + "/target" + h + ":" + c +
-         ":" + t + "/" + h + ":" + c + ":" + t + ":0";
+  return kController + "/ata" + std::to_string(port) + "/host" + h + "/target" + h + ":" + c + ":" +
+         t + "/" + h + ":" + c + ":" + t + ":0";
 }
 
 struct ModeCase {
@@ -120,8 +121,9 @@ TEST(AtaTransferMode, NonAtaDevicesAndAbsentOrForeignNodesHaveNone) {
   // A SCSI host adapter and a USB bridge: no ATA port on the way, though an ATA device with
   // the same numbers exists.
   sysfs.AddGenericNode("sg0", kController + "/0000:03:00.0/host0/target0:0:1/0:0:1:0");
-  sysfs.AddGenericNode("sg6", "devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/"
-                              "target6:0:0/6:0:0:0");
+  sysfs.AddGenericNode("sg6",
+                       "devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/"
+                       "target6:0:0/6:0:0:0");
   sysfs.AddAtaDevice("ata1", "dev1.1", "UDMA/33");
   sysfs.AddAtaDevice("ata1", "dev1.0", "UDMA/33");
   EXPECT_EQ(sysfs.Mode("sg0"), std::nullopt);

@@ -1,10 +1,11 @@
 // The Linux back end without a drive: the SG_IO header and result, what the OS says about a
 // refused call, and the reopen that takes or gives back exclusive use, on files and FIFOs.
+#include "drive/sgio_linux.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cerrno>
@@ -12,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "drive/sgio_linux.h"
 #include "support/temp_files.h"
 
 namespace veltran {
@@ -46,8 +46,8 @@ INSTANTIATE_TEST_SUITE_P(Seconds, SgIoHeaderTimeout,
 TEST(SgIoHeader, CarriesTheCommandBufferAndDirection) {
   std::array<u8, 36> data{};
   std::array<u8, 32> sense{};
-  const sg_io_hdr_t in =
-      MakeSgIoHeader(CommandRequest{kInquiry.data(), 6, data.data(), 36, kDataIn}, sense.data(), 32);
+  const sg_io_hdr_t in = MakeSgIoHeader(
+      CommandRequest{kInquiry.data(), 6, data.data(), 36, kDataIn}, sense.data(), 32);
   EXPECT_EQ(in.interface_id, 'S');
   EXPECT_EQ(in.dxfer_direction, SG_DXFER_FROM_DEV);
   EXPECT_EQ(in.cmd_len, 6);

@@ -39,7 +39,7 @@ void FileDescriptor::Reset() {
 sg_io_hdr_t MakeSgIoHeader(const CommandRequest& request, u8* sense, unsigned char senseLength) {
   sg_io_hdr_t hdr{};
   hdr.interface_id = 'S';
-  hdr.dxfer_direction = request.dataLength == 0          ? SG_DXFER_NONE
+  hdr.dxfer_direction = request.dataLength == 0        ? SG_DXFER_NONE
                         : request.direction == kDataIn ? SG_DXFER_FROM_DEV
                                                        : SG_DXFER_TO_DEV;
   hdr.cmd_len = request.cdbLength;
