@@ -142,12 +142,14 @@ class SgioBackend final : public ScsiBackend {
   }
 
   std::optional<u8> Probe(unsigned candidate, const CommandRequest& request) override {
+    probed_.Reset();
     const std::string path = DevicePath(nodes_.at(candidate));
-    probed_ = FileDescriptor(OpenNode(path, DeviceOpenFlags(false)));
-    if (!probed_.valid()) {
+    const int fd = OpenNode(path, DeviceOpenFlags(false));
+    if (fd < 0) {
       if (errno == EACCES || errno == EPERM) notices_.push_back(NoAccessNotice(path));
       return std::nullopt;
     }
+    probed_ = FileDescriptor(fd);
     return SendSgIo(probed_.get(), request);
   }
 
@@ -158,16 +160,22 @@ class SgioBackend final : public ScsiBackend {
   unsigned MaxDevices() const override { return kMaxOpticalDevices; }
 
   u8 Execute(u8 device, const CommandRequest& request) override {
-    return SendSgIo(devices_.at(device).fd.get(), request);
+    if (device >= devices_.size()) {
+      ReportOsError(request, OsError{});
+      return kStatusCallFailed;
+    }
+    return SendSgIo(devices_[device].fd.get(), request);
   }
 
   std::optional<bool> SetExclusive(u8 device, bool on) override {
-    Device& d = devices_.at(device);
+    if (device >= devices_.size()) return false;
+    Device& d = devices_[device];
     return ReopenNode(d.fd, DevicePath(d.node), on);
   }
 
   TransferModeRead TransferMode(u8 device) override {
-    return {true, AtaTransferMode(kSysfsRoot, devices_.at(device).node)};
+    if (device >= devices_.size()) return {true, std::nullopt};
+    return {true, AtaTransferMode(kSysfsRoot, devices_[device].node)};
   }
 
   std::vector<std::string> ScanNotices() const override { return notices_; }
