@@ -1,6 +1,7 @@
 // Scans the drives, lists them as the flash tool lists them, and identifies each one in turn.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ struct DriveReport {
   u8 device = 0;
   std::string listEntry;  // INQUIRY bytes 8 to 35
   DriveIdentity identity;
+  std::optional<std::string> transferMode;  // where the platform tells it
 };
 
 // The drive list in scan order (devices that do not answer the list INQUIRY are left out), each

@@ -30,7 +30,11 @@ int main(int argc, char** argv) {
       }
     }
     veltran::Platform platform(options);
-    std::fputs(veltran::FormatReport(veltran::ScanAndIdentify(platform)).c_str(), stdout);
+    const std::string report = veltran::FormatReport(veltran::ScanAndIdentify(platform));
+    for (const std::string& notice : platform.transport().ScanNotices()) {
+      std::fprintf(stderr, "veltran-probe: %s\n", notice.c_str());
+    }
+    std::fputs(report.c_str(), stdout);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "veltran-probe: %s\n", e.what());
