@@ -94,8 +94,10 @@ bool Installation::Put(const std::optional<StagedEntry>& staged, os::PendingFile
   if (!staged) return true;
   // On Linux an older "AUTORUN.BIN" or "Veltran.exe" would hide the new file from a lookup
   // that ignores letter case.
+  // The read-only tool of an earlier run would otherwise stay and be the one that starts.
+  const std::string target = system_.JoinPath(systemDirectory_, name);
   return system_.RemoveNameVariants(systemDirectory_, name, true) &&
-         system_.MovePending(pending, system_.JoinPath(systemDirectory_, name));
+         system_.MakeReplaceable(target) && system_.MovePending(pending, target);
 }
 
 // Both files are written beside their targets before either is moved; the image goes last, so
@@ -143,6 +145,10 @@ os::StagingFolder LauncherSystem::CreateStaging(const std::string& parent) {
 os::PendingFile LauncherSystem::WritePending(const os::File& staged, const std::string& directory,
                                              const os::FileStamp& stamp) {
   return os::PendingFile::Write(staged, directory, stamp, *this);
+}
+
+bool LauncherSystem::MakeReplaceable(const std::string& target) {
+  return os::MakeReplaceable(target);
 }
 
 bool LauncherSystem::MovePending(os::PendingFile& pending, const std::string& target) {

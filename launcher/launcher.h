@@ -35,6 +35,7 @@ class LauncherSystem : public os::NameSource {
   virtual os::StagingFolder CreateStaging(const std::string& parent);
   virtual os::PendingFile WritePending(const os::File& staged, const std::string& directory,
                                        const os::FileStamp& stamp);
+  virtual bool MakeReplaceable(const std::string& target);
   virtual bool MovePending(os::PendingFile& pending, const std::string& target);
   virtual bool RemoveNameVariants(const std::string& directory, std::string_view name,
                                   bool keepExact);

@@ -113,6 +113,10 @@ class PendingFile {
   FileStamp stamp_;
 };
 
+// Windows refuses to replace a read-only file: clears that attribute of `target` if it exists
+// there. Nothing to do on Linux, where a rename replaces any file.
+bool MakeReplaceable(const std::string& target);
+
 // Removes `name` from `directory` in every letter case the file system tells apart (Linux) or
 // as the one name it is (Windows); `keepExact` spares that exact spelling. False when one stays.
 bool RemoveNameVariants(const std::string& directory, std::string_view name, bool keepExact);

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <ctime>
 #include <vector>
 
@@ -154,9 +153,10 @@ std::uint64_t RandomNumber() {
 namespace {
 
 std::string FreshName(const std::string& directory, const char* prefix, NameSource& names) {
-  char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(names.NextName()));
-  return directory + (directory.empty() || directory.back() != '/' ? "/" : "") + prefix + hex;
+  std::string name = directory + (directory.empty() || directory.back() != '/' ? "/" : "") + prefix;
+  const std::uint64_t value = names.NextName();
+  for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(value >> shift) & 15];
+  return name;
 }
 
 constexpr int kNameAttempts = 16;
@@ -286,6 +286,8 @@ bool PendingFile::MoveTo(const std::string& target) {
   path_.clear();
   return true;
 }
+
+bool MakeReplaceable(const std::string&) { return true; }
 
 bool RemoveNameVariants(const std::string& directory, std::string_view name, bool keepExact) {
   DIR* dir = ::opendir(directory.c_str());

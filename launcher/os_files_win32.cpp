@@ -3,7 +3,6 @@
 // ntsecapi.h declares RtlGenRandom and needs windows.h first.
 #include <ntsecapi.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "os_files.h"
@@ -167,9 +166,39 @@ namespace {
 constexpr int kNameAttempts = 16;
 
 std::string FreshName(const std::string& directory, const char* prefix, NameSource& names) {
-  char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(names.NextName()));
-  return directory + "\\" + prefix + hex;
+  std::string name = directory + "\\" + prefix;
+  const std::uint64_t value = names.NextName();
+  for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(value >> shift) & 15];
+  return name;
+}
+
+// Paths in the system directory may pass the 260-character limit of the plain calls once the
+// launcher's own names are appended: absolute paths go to the wide calls in their long form.
+std::wstring LongPath(const std::string& path) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  std::wstring wide(n > 0 ? static_cast<std::size_t>(n) : 1, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), n);
+  wide.resize(wide.size() - 1);
+  for (wchar_t& c : wide) {
+    if (c == L'/') c = L'\\';
+  }
+  if (wide.size() > 2 && wide[1] == L':' && wide[2] == L'\\') return L"\\\\?\\" + wide;
+  if (wide.size() > 2 && wide[0] == L'\\' && wide[1] == L'\\' && wide[2] != L'?') {
+    return L"\\\\?\\UNC" + wide.substr(1);
+  }
+  return wide;
+}
+
+bool ClearReadOnlyLong(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
+  return SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) != 0;
+}
+
+File CreateNewLongFile(const std::string& path) {
+  return Wrap(CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // A security descriptor whose only entry gives the process's user full access, inherited by
@@ -233,7 +262,7 @@ StagingFolder::~StagingFolder() { Remove(); }
 void StagingFolder::Remove() {
   if (!folder_.valid()) return;
   folder_ = File();
-  RemoveDirectoryA(path_.c_str());  // empty: staged files are deleted when their handles close
+  RemoveDirectoryW(LongPath(path_).c_str());  // empty: staged files are deleted when their handles close
 }
 
 // CreateDirectory fails on an existing name, a planted link included. The folder is then held
@@ -244,11 +273,12 @@ StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names
   if (!security.get()) return staging;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string path = FreshName(parent, "~unfurler-", names);
-    if (!CreateDirectoryA(path.c_str(), security.get())) {
+    const std::wstring longPath = LongPath(path);
+    if (!CreateDirectoryW(longPath.c_str(), security.get())) {
       if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
       return staging;
     }
-    File folder = Wrap(CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+    File folder = Wrap(CreateFileW(longPath.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                    nullptr));
@@ -256,7 +286,7 @@ StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names
     if (!folder.valid() || !GetFileInformationByHandle(Native(folder), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      RemoveDirectoryA(path.c_str());
+      RemoveDirectoryW(longPath.c_str());
       return staging;
     }
     staging.folder_ = std::move(folder);
@@ -269,9 +299,9 @@ StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names
 File StagingFolder::NewFile(std::string_view name) {
   if (!valid()) return File();
   const std::string path = path_ + "\\" + std::string(name);
-  return Wrap(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                          CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                          nullptr));
+  return Wrap(CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                          nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
 
 PendingFile::PendingFile(PendingFile&& other) noexcept
@@ -281,7 +311,7 @@ PendingFile::PendingFile(PendingFile&& other) noexcept
 
 PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
   if (this != &other) {
-    if (valid()) DeleteFileA(path_.c_str());
+    if (valid()) DeleteFileW(LongPath(path_).c_str());
     path_ = std::move(other.path_);
     other.path_.clear();
     stamp_ = other.stamp_;
@@ -290,7 +320,7 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
 }
 
 PendingFile::~PendingFile() {
-  if (valid()) DeleteFileA(path_.c_str());
+  if (valid()) DeleteFileW(LongPath(path_).c_str());
 }
 
 PendingFile PendingFile::Write(const File& source, const std::string& directory,
@@ -298,7 +328,7 @@ PendingFile PendingFile::Write(const File& source, const std::string& directory,
   PendingFile pending;
   for (int attempt = 0; attempt < kNameAttempts && !pending.valid(); ++attempt) {
     const std::string path = FreshName(directory, "~unfurler-", names) + ".part";
-    File target = CreateNewFile(path);
+    File target = CreateNewLongFile(path);
     if (!target.valid()) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;
       return pending;
@@ -314,26 +344,31 @@ PendingFile PendingFile::Write(const File& source, const std::string& directory,
   return pending;
 }
 
-// A read-only file cannot be replaced: the target's attribute is cleared first (the directory
-// is the system's, writable by administrators only). The attributes are set once in place.
+// The attributes are set once the file is in place.
 bool PendingFile::MoveTo(const std::string& target) {
   if (!valid()) return false;
-  ClearReadOnly(target);
-  if (!MoveFileExA(path_.c_str(), target.c_str(),
+  const std::wstring to = LongPath(target);
+  if (!MoveFileExW(LongPath(path_).c_str(), to.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return false;
   }
   path_.clear();
   const DWORD attributes = stamp_.attributes ? stamp_.attributes : FILE_ATTRIBUTE_NORMAL;
-  return SetFileAttributesA(target.c_str(), attributes) != 0;
+  return SetFileAttributesW(to.c_str(), attributes) != 0;
+}
+
+// The directory is the system's, writable by administrators only.
+bool MakeReplaceable(const std::string& target) {
+  const std::wstring path = LongPath(target);
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES || ClearReadOnlyLong(path);
 }
 
 // Names are one whatever their letter case: there is only the exact name to remove.
 bool RemoveNameVariants(const std::string& directory, std::string_view name, bool keepExact) {
   if (keepExact) return true;
-  const std::string path = directory + "\\" + std::string(name);
-  ClearReadOnly(path);
-  return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+  const std::wstring path = LongPath(directory + "\\" + std::string(name));
+  ClearReadOnlyLong(path);
+  return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
          GetLastError() == ERROR_PATH_NOT_FOUND;
 }
 

@@ -74,8 +74,17 @@ class RecordingSystem final : public LauncherSystem {
     if (failWrites-- == 1) return os::PendingFile();
     return LauncherSystem::WritePending(staged, directory, stamp);
   }
+  // Does what Windows does for the call, whatever the host and user.
+  bool MakeReplaceable(const std::string& target) override {
+    std::error_code ignored;
+    fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ignored);
+    return LauncherSystem::MakeReplaceable(target);
+  }
+  // Refuses to replace a read-only file as Windows does, even where a rename would (Linux) or
+  // where the user may write anything (root).
   bool MovePending(os::PendingFile& pending, const std::string& target) override {
     moved.push_back(fs::path(target).filename().string());
+    if (fs::exists(target) && testing::IsReadOnly(target)) return false;
     return failMoveOf != moved.back() && LauncherSystem::MovePending(pending, target);
   }
 
