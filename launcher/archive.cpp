@@ -18,6 +18,8 @@ namespace veltran {
 namespace {
 
 constexpr std::size_t kPiece = 16384;
+// Compressed data is read in larger blocks: fewer reads through minizip's buffer.
+constexpr std::size_t kReadBlock = 65536;
 constexpr std::size_t kNameCapacity = sizeof(ArchiveEntry::name);
 constexpr std::uint64_t kUnixEpochFileTime = 116444736000000000ULL;
 
@@ -399,7 +401,7 @@ int Inflate(Archive& archive, const StoredEntry& entry, Sink& sink) {
       unzOpenCurrentFile2(archive.zip, &method, &level, 1) != UNZ_OK) {
     return kArchiveDataError;
   }
-  std::vector<unsigned char> in(kPiece), out(kPiece);
+  std::vector<unsigned char> in(kReadBlock), out(kPiece);
   z_stream stream{};
   const bool deflated = entry.method == Z_DEFLATED;
   if (deflated && inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
@@ -412,7 +414,8 @@ int Inflate(Archive& archive, const StoredEntry& entry, Sink& sink) {
   bool ended = !deflated && compressedLeft == 0;
   while (!ended && result == kArchiveOk) {
     if (stream.avail_in == 0 && compressedLeft > 0) {
-      const auto want = static_cast<unsigned>(std::min<std::uint64_t>(kPiece, compressedLeft));
+      const auto want =
+          static_cast<unsigned>(std::min<std::uint64_t>(deflated ? kReadBlock : kPiece, compressedLeft));
       const int got = unzReadCurrentFile(archive.zip, in.data(), want);
       if (got <= 0) {
         result = kArchiveDataError;
