@@ -88,6 +88,7 @@ class ConsoleSession {
  public:
   ConsoleSession(Platform& platform, const ConsoleStreams& streams, std::string commandLine)
       : streams_(streams),
+        platform_(platform),
         loop_(platform.system().clock()),
         window_(
             streams.out, [this] { WaitForEnter(); }, loop_, streams.outTerminal),
@@ -99,6 +100,9 @@ class ConsoleSession {
       loop_.Post([this] { OnInput(); });
     });
     form_.FormCreate();
+    for (const std::string& notice : platform_.transport().ScanNotices()) {
+      std::fprintf(streams_.err, "veltran: %s\n", notice.c_str());
+    }
     if (!window_.closed()) form_.FormShow();
     if (window_.closed()) return;
     std::optional<SignalWatch> signals;
@@ -201,6 +205,7 @@ class ConsoleSession {
   }
 
   const ConsoleStreams& streams_;
+  Platform& platform_;
   EventLoop loop_;
   ConsoleWindow window_;
   MainForm form_;
