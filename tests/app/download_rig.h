@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -114,6 +115,7 @@ class DownloadRun {
     form_ = std::make_unique<MainForm>(*system_, transport_, window_,
                                        MainFormEnvironment{commandLine_, folder_.Utf8(""),
                                                            root_.path()});
+    formReady_.store(true);
     form_->FormCreate();
     if (!window_.closed) form_->FormShow();
     if (window_.closed) return;
@@ -126,6 +128,7 @@ class DownloadRun {
   }
 
   MainForm& form() { return *form_; }
+  bool formReady() const { return formReady_.load(); }
   LoopWindow& window() { return window_; }
   VirtualMachine& machine() { return machine_; }
   std::uint32_t startedAtCommand() const { return startedAtCommand_; }
@@ -176,6 +179,7 @@ class DownloadRun {
   LoopWindow window_;
   std::string commandLine_;
   std::unique_ptr<MainForm> form_;
+  std::atomic<bool> formReady_{false};
   std::uint32_t startedAtCommand_ = 0;
   bool started_ = false;
   std::size_t startedLine_ = 0;

@@ -15,6 +15,8 @@
 namespace veltran {
 namespace {
 
+using namespace std::chrono_literals;
+
 using testing::Crc;
 using testing::DownloadRun;
 using testing::HeaderFields;
@@ -444,6 +446,75 @@ TEST(Preflight, ImageChangedOnDiskAfterLoadingIsNotSent) {
       }
     }
   }
+}
+
+// A 1,024 KB image: 70 ticks to a full bar. The drive takes 28 s, so the final command ends
+// at the instant of the tick that would show 38: the worker, waiting longer, goes first and
+// fills from 37 by 5 every 100 ms.
+TEST(Progress, EstimateTicksThenFillsByFiveFromWhereTheBarStood) {
+  DownloadRun run(R"("program_seconds": 28)", kLive);
+  run.PutAutorun(testing::TrailerImage(1024 * kKB, Fields(32, 32)));
+  run.Run();
+  std::vector<int> expected;
+  for (int k = 0; k <= 26; ++k) expected.push_back(k * 100 / 70);
+  ASSERT_EQ(expected.back(), 37);
+  for (int p = 42; p < 100; p += 5) expected.push_back(p);
+  expected.push_back(100);
+  EXPECT_EQ(run.window().progress, expected);
+  EXPECT_EQ(run.form().download().progressTicks(), 27);
+  EXPECT_EQ(run.LiveLog().back(), "COMPLETE");
+  // Virtual time: the probes, the drive's 28 s, the fill and the closing tick.
+  EXPECT_GE(run.machine().clock().NowMs(), 28000u);
+  EXPECT_LT(run.machine().clock().NowMs(), 40000u);
+}
+
+TEST(Progress, TinyImageFillsWithoutDividingByZero) {
+  DownloadRun run(R"("program_seconds": 5)", kLive);
+  run.PutAutorun(testing::TrailerImage(12 * kKB, Fields(32, 1)));
+  run.Run();
+  EXPECT_EQ(run.window().progress, (std::vector<int>{0, 100}));
+  EXPECT_EQ(run.LiveLog().back(), "COMPLETE");
+}
+
+TEST(Progress, FinalCommandMayTakeTwiceTheEstimate) {
+  EXPECT_EQ(FinalCommandTimeoutSeconds(1024 * 1024), 140u);
+  EXPECT_EQ(FinalCommandTimeoutSeconds(64 * 1024), kDefaultTimeoutSeconds);
+  EXPECT_EQ(ExpectedProgressTicks(14 * 1024), 1);
+}
+
+// While the drive holds the final command in real time, the window thread gets every request
+// that could end or disturb the download; none may.
+TEST(FinalCommand, NothingEndsOrDisturbsTheProgramWhileItRuns) {
+  DownloadRun run(R"("program_seconds": 1, "hold_real_seconds": 1)", "veltran.exe",
+                  R"("restart": "refuse")");
+  run.PutAutorun(testing::TrailerImage(80 * kKB, Fields(32, 3)));
+  std::vector<std::string> during;
+  std::thread requests([&run, &during] {
+    for (int i = 0; i < 5000 && !run.formReady(); ++i) std::this_thread::sleep_for(1ms);
+    for (int i = 0; i < 5000 && !run.form().FinalCommandRunning(); ++i) {
+      std::this_thread::sleep_for(1ms);
+    }
+    run.window().Post([&run, &during] {
+      MainForm& form = run.form();
+      during.push_back(form.FormCloseQuery() ? "close allowed" : "close refused");
+      form.Image5Click();
+      form.ToolButton2Click();
+      form.ComboBox1Change(0);
+      form.ToolButton1Click(std::string("/nonexistent.bin"));
+      during.push_back(run.window().closed ? "closed" : "open");
+    });
+  });
+  run.Run();
+  requests.join();
+  EXPECT_EQ(during, (std::vector<std::string>{"close refused", "open"}));
+  const std::vector<std::string> trace = run.DownloadTrace();
+  EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
+                          [](const std::string& l) { return l.find(" ff0001") != std::string::npos; }),
+            3);
+  EXPECT_TRUE(run.window().Saw("Status : Ok"));
+  EXPECT_EQ(run.machine().drives()[0]->revision(), "NA01");
+  EXPECT_EQ(run.machine().restartRequests(), 1);
+  EXPECT_TRUE(run.form().FormCloseQuery());
 }
 
 }  // namespace
