@@ -77,7 +77,9 @@ TEST_F(Console, AutomaticStartChoosesTheFittingDriveAndLogs) {
                        "Download File : AUTORUN.BIN (128 K)\nStatus : READY\n"),
             std::string::npos)
       << r.out;
-  EXPECT_EQ(Slurp("VELTRAN.TMP"), "START\nP1\nP2\nP3\n");
+  EXPECT_EQ(Slurp("VELTRAN.TMP"), "START\nP1\nP2\nP3\nP4\nP5\nP6\nP7\nCOMPLETE\n");
+  EXPECT_NE(r.out.find("Status : Wait..\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Progress: 100%\nStatus : Ok\n"), std::string::npos) << r.out;
   const auto trace = testing::ReadLines(folder_ / "trace");
   ASSERT_FALSE(trace.empty());
   EXPECT_EQ(trace[0], "scsi 0 120000002400 in 36 01 " + trace[0].substr(29));
@@ -94,7 +96,8 @@ TEST_F(Console, IncompatibleAutorunEndsTheProgramWithTheMessage) {
       << r.out;
 }
 
-TEST_F(Console, StartUpOutcomesThatNeedNoDownload) {
+// Rows with a test option run the automatic start, which finds no image to send.
+TEST_F(Console, StartUpOutcomesWithoutAnImageToSend) {
   struct Row {
     const char* autorun;  // make-test-image arguments; nullptr: no AUTORUN.BIN
     const char* options;
@@ -106,12 +109,13 @@ TEST_F(Console, StartUpOutcomesThatNeedNoDownload) {
       {"--size 131584", "",
        "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n", ""},
       {"--size 131584", "-LIVE",
-       "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n", "START\nP1\nP2\n"},
-      {nullptr, "-live", "Drive : BRELMONTCDW/DVD GA-W837CNA00\n", "START\nP1\n"},
+       "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n",
+       "START\nP1\nP2\nP4\nP5\nE1\n"},
+      {nullptr, "-live", "Drive : BRELMONTCDW/DVD GA-W837CNA00\n", "START\nP1\nP4\nP5\nE1\n"},
       {"--vendor DARLOWE --product 'CDRW/DVD PT-771B' --revision R351 --type 1", "-LIVE",
        "Drive : BRELMONTCDW/DVD GA-W837CNA00\nDrive : DARLOWE CDRW/DVD PT-771BR350\n"
        "Drive : BRELMONTCDW/DVD GA-W837CNA00\n",
-       "START\nP1\nP2\nP3\n"},
+       "START\nP1\nP2\nP3\nP4\nP5\nE1\n"},
   };
   Write("scenario.json", R"({"drives": [
     {"letter": "d", "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "}},

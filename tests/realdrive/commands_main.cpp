@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
+#include "platform/platform.h"
 #include "drive/catalogue.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/system.h"
+#include "app/preparation.h"
 
 extern char** environ;
 
@@ -46,9 +46,9 @@ TEST(LinuxSystem, KillsAChildFoundByTheTailOfItsProgramPath) {
   EXPECT_EQ(KillProcessByName(*system, trace, "vtkillme.exe"), 0);
 }
 
-TEST(LinuxSystem, HasNoRegistryAndReportsTheNtPlatform) {
+TEST(LinuxSystem, HasNoRegistryAndIsNotTheNtPlatform) {
   auto system = MakeHostSystem();
-  EXPECT_EQ(system->PlatformId(), kPlatformNT);
+  EXPECT_EQ(system->PlatformId(), kPlatformLinux);
   EXPECT_FALSE(system->ReadRegistry("Hardware\\DeviceMap\\Scsi\\Scsi Port 0", "DMAEnabled", 4)
                    .keyOpened);
 }

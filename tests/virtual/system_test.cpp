@@ -1,7 +1,7 @@
 // Ending a process by name and restarting, against the virtual system, with the trace they leave.
 #include <gtest/gtest.h>
 
-#include "app/system.h"
+#include "app/preparation.h"
 #include "support/virtual_rig.h"
 
 namespace veltran {

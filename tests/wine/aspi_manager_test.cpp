@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/system.h"
+#include "system/system.h"
 #include "drive/aspi_win.h"
 #include "drive/catalogue.h"
 #include "drive/identify.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/system.h"
+#include "system/system.h"
 #include "drive/passthrough_win.h"
 #include "drive/transport.h"
 #include "support/virtual_rig.h"

@@ -7,6 +7,15 @@
 #include <system_error>
 
 namespace veltran {
+
+std::filesystem::path PathFromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string Utf8FromPath(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 namespace {
 
 namespace fs = std::filesystem;
@@ -66,14 +75,6 @@ class FileSource final : public ByteSource {
 };
 
 // Paths are held as UTF-8; the library converts them to the system's own form at the call.
-fs::path PathFromUtf8(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string Utf8FromPath(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
 
 bool ReadHeaderAt(ByteSource& source, std::int64_t offset, ImageFileRead& read) {
   ImageHeader header;
@@ -172,6 +173,7 @@ bool DeriveRecord(ImageRecord& record, const ImageFileRead& read, bool keep64KFi
     return false;
   }
   record.ImageSize = static_cast<std::int32_t>(read.size);
+  record.loadedFileSize = read.size;
   if (read.fixedHeader()) return DeriveFixedHeaderRecord(record, read);
   return DeriveTrailerRecord(record, read, keep64KFigures);
 }
@@ -257,7 +259,8 @@ bool TrailerLayoutAcceptable(ImageRecord& record) {
   const bool sizeMatches = SizeCheckPasses(record);
   const bool blocksFit =
       record.BlockSizeKB <= kLargestBlockKB && record.LastBlockKB <= kLargestBlockKB;
-  const bool hasBlocks = record.CommandCount >= 1;
+  // A last block of 0 KB would make the final command a first block without data.
+  const bool hasBlocks = record.CommandCount >= 1 && record.LastBlockKB > 0;
   const bool blockSizeGiven = record.BlockSizeKB > 0 || record.CommandCount <= 1;
   return sizeMatches && blocksFit && hasBlocks && blockSizeGiven;
 }
@@ -356,14 +359,10 @@ std::optional<std::string> FindFixedName(const std::string& folder, std::string_
 }
 
 
-namespace {
-
 std::string AutorunPath(const std::string& folder) {
   const std::string name = FindFixedName(folder, kAutorunName).value_or(std::string(kAutorunName));
   return folder.empty() ? name : Utf8FromPath(PathFromUtf8(folder) / PathFromUtf8(name));
 }
-
-}  // namespace
 
 bool AutorunPresent(const std::string& folder) {
   return static_cast<bool>(std::ifstream(PathFromUtf8(AutorunPath(folder)), std::ios::binary));

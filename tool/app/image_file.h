@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -62,6 +63,10 @@ struct ImageFileRead {
   bool fixedHeader() const { return place == HeaderPlace::kFixedHeader; }
 };
 
+// Paths are UTF-8 inside the program.
+std::filesystem::path PathFromUtf8(const std::string& text);
+std::string Utf8FromPath(const std::filesystem::path& path);
+
 // Opens the file, takes its length, tests the fixed-header signature and reads the header from
 // the place that applies. The file is closed again before the call returns. `path` is UTF-8.
 ImageFileRead ReadImageFile(const std::string& path);
@@ -83,6 +88,9 @@ struct ImageRecord {
   std::uint8_t LastBlockKB = 0;
   bool FixedHeaderImage = false;
   bool Image64K = false;
+  // The file's length when it was loaded (a reduced fixed-header image is longer than
+  // ImageSize): the download refuses a file that has changed since.
+  std::int64_t loadedFileSize = 0;
 };
 
 // Trailer-form rules 1 to 3: the 64 KB flag, identification, revision, prefix and type.
@@ -139,6 +147,8 @@ std::optional<std::string> FindFixedName(const std::string& folder, std::string_
 
 // AUTORUN.BIN in `folder` (UTF-8; empty: the working directory) is found whatever the letter
 // case of its name.
+// The path AUTORUN.BIN is found under, in whatever letter case the folder holds it.
+std::string AutorunPath(const std::string& folder = "");
 // The start-up probe: true when AUTORUN.BIN can be opened for binary reading.
 bool AutorunPresent(const std::string& folder = "");
 // The reads of the automatic load.

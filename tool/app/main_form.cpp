@@ -17,8 +17,6 @@ constexpr std::size_t kIdeTargetDigit = 57;
 constexpr std::size_t kDeviceNameCapacity = 36;
 constexpr int kIdePositions = 4;
 
-constexpr int kFlashReady = 1;
-constexpr int kFlashNoFittingDrive = 5;
 
 constexpr std::size_t kListTextOffset = 8;
 constexpr std::size_t kListTextLength = 28;
@@ -63,7 +61,11 @@ MainForm::MainForm(SystemInterface& system, DriveTransport& transport, MainWindo
       TestLogOptions{state_.options.TestOption, state_.options.LiveOption},
       TestLogPlaces{env_.logRoot, std::filesystem::path(std::u8string(
                                       env_.workingDirectory.begin(), env_.workingDirectory.end()))});
+  download_ = std::make_unique<Download>(
+      DownloadContext{state_, window_, transport_, system_, *log_, *buffer_});
 }
+
+MainForm::~MainForm() = default;
 
 void MainForm::FormCreate() {
   state_.image.ImagePresent = AutorunPresent(env_.workingDirectory);
@@ -78,9 +80,12 @@ void MainForm::FormCreate() {
   // Without a drive there is nothing to look at: no device is addressed.
   if (state_.DriveCount > 0) LookAtFirstDrive();
   state_.identity.BootModeDrive = IsBootModeRevision(state_.identity.DriveRevision.view());
+  if (state_.options.LiveOption || state_.options.TestOption || state_.image.ImagePresent) {
+    AutomaticLoad();
+  }
+  // Decided after the load: an image it refused or gave up leaves the tool in manual mode.
   state_.automaticMode =
       state_.options.LiveOption || state_.options.TestOption || state_.image.ImagePresent;
-  if (state_.automaticMode) AutomaticLoad();
 }
 
 ImageFileRead MainForm::ReadAutorun() const {
@@ -130,6 +135,8 @@ void MainForm::LookAtFirstDrive() {
 void MainForm::AutomaticLoad() {
   ImageRecord& image = state_.image;
   log_->WriteTestLog("P1");
+  // The download opens the file by the name it was found under.
+  image.ImagePath = AutorunPath(env_.workingDirectory);
   const ImageFileRead read = ReadAutorun();
   if (read.status != ImageReadStatus::kNotOpened) log_->WriteTestLog("P2");
   const LoadOutcome outcome = DeriveAutomaticLoad(image, read);
@@ -138,11 +145,11 @@ void MainForm::AutomaticLoad() {
     return;
   }
   log_->WriteTestLog("P3");
-  state_.FlashState = kFlashNoFittingDrive;
+  state_.FlashState = FlashState::kNoFittingDrive;
   ChooseFittingDrive();
   if (IsGivenUpDrive(state_.identity)) {
     GiveUpForComVariantDrive();
-  } else if (state_.FlashState == kFlashReady) {
+  } else if (state_.FlashState == FlashState::kReady) {
     ShowFields(AutomaticLoadFields(image, state_.identity));
   }
 }
@@ -151,7 +158,7 @@ void MainForm::ChooseFittingDrive() {
   for (int i = 0; i < state_.DriveCount; ++i) {
     IdentifyDrive(ctx_, state_.ItemDevice[static_cast<std::size_t>(i)]);
     if (DriveFits(state_.identity, state_.image)) {
-      state_.FlashState = kFlashReady;
+      state_.FlashState = FlashState::kReady;
       state_.SelectedDrive = i;
       window_.SelectDriveListItem(i);
       return;
@@ -172,7 +179,7 @@ void MainForm::GiveUpForComVariantDrive() {
 
 void MainForm::FormShow() {
   if (!state_.automaticMode) return;
-  if (state_.FlashState != kFlashReady && state_.image.ImagePresent) {
+  if (state_.FlashState != FlashState::kReady && state_.image.ImagePresent) {
     ShowError(kIncompatiblePrefixText, false);
     window_.Close();
     return;
@@ -182,9 +189,22 @@ void MainForm::FormShow() {
 
 void MainForm::Timer3Timer() {
   window_.EnableTimer(TimerId::kTimer3, false);
+  ToolButton2Click();
 }
 
+void MainForm::ToolButton2Click() { download_->ToolButton2Click(); }
+
+void MainForm::Timer1Timer() { download_->Timer1Timer(); }
+
+void MainForm::Image5Click() {
+  if (!FinalCommandRunning()) window_.Close();
+}
+
+bool MainForm::FormCloseQuery() const { return !FinalCommandRunning(); }
+
 void MainForm::ComboBox1Change(int itemIndex) {
+  // The command buffer belongs to the final command while it runs.
+  if (FinalCommandRunning()) return;
   if (itemIndex == state_.SelectedDrive || itemIndex < 0 || itemIndex >= state_.DriveCount) {
     return;
   }
@@ -194,11 +214,11 @@ void MainForm::ComboBox1Change(int itemIndex) {
   TakeListEntryIdentity(state_.identity,
                         state_.DriveListItems[static_cast<std::size_t>(itemIndex)]);
   window_.ShowMessage({"Change Drive", std::string(state_.identity.DriveIdent.view()), false, true});
-  IdentifySelectedDrive(ctx_, SelectedDevice());
+  IdentifySelectedDrive(ctx_, *state_.SelectedDevice());
 }
 
 void MainForm::ToolButton1Click(const std::optional<std::string>& chosenPath) {
-  if (!chosenPath) return;
+  if (!chosenPath || FinalCommandRunning()) return;
   ImageRecord& image = state_.image;
   image.ImagePath = *chosenPath;
   const ImageFileRead read = ReadImageFile(*chosenPath);
@@ -208,8 +228,8 @@ void MainForm::ToolButton1Click(const std::optional<std::string>& chosenPath) {
     return;
   }
   // Without a drive there is no one to ask; the rules still decide on the image.
-  if (state_.DriveCount > 0) {
-    const u8 device = SelectedDevice();
+  if (const std::optional<u8> selected = state_.SelectedDevice()) {
+    const u8 device = *selected;
     ProbeDiagnosticPage(ctx_, device);
     if (read.fixedHeader()) {
       ProbeDiagnosticPage(ctx_, device);

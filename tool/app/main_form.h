@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
+#include "app/download.h"
 #include "app/image_file.h"
 #include "app/rules.h"
-#include "app/system.h"
+#include "system/system.h"
 #include "app/test_log.h"
 #include "app/window.h"
 #include "drive/identify.h"
@@ -19,29 +21,6 @@ namespace veltran {
 
 inline constexpr int kKeyF9 = 0x78;
 inline constexpr std::string_view kMessageCaption = "MESSAGE";
-
-// "-NOCHECK", "-TEST" and "-LIVE", found anywhere in the full command line, in any letter case.
-struct CommandLineOptions {
-  bool NoCheckOption = false;
-  bool TestOption = false;
-  bool LiveOption = false;
-};
-CommandLineOptions ParseCommandLineOptions(std::string_view commandLine);
-
-// Everything the tool knows between events.
-struct AppState {
-  CommandLineOptions options;
-  bool PlatformNT = false;
-  std::vector<int> IdeDeviceSlots;
-  int DriveCount = 0;
-  std::vector<u8> ItemDevice;
-  std::vector<std::string> DriveListItems;
-  int SelectedDrive = 0;
-  int FlashState = 1;
-  bool automaticMode = false;
-  ImageRecord image;
-  DriveIdentity identity;
-};
 
 struct MainFormEnvironment {
   std::string commandLine;                // program path included
@@ -53,18 +32,29 @@ class MainForm {
  public:
   MainForm(SystemInterface& system, DriveTransport& transport, MainWindow& window,
            MainFormEnvironment environment);
+  ~MainForm();
+  MainForm(const MainForm&) = delete;
+  MainForm& operator=(const MainForm&) = delete;
 
   void FormCreate();
   void FormShow();
   void ComboBox1Change(int itemIndex);
   // The manual open with the path the open dialog returned; nothing when it was cancelled.
   void ToolButton1Click(const std::optional<std::string>& chosenPath);
+  // The Start Download button.
+  void ToolButton2Click();
+  void Timer1Timer();
   void Timer3Timer();
   void FormKeyDown(int key);
+  // The Exit button: closes the window unless the final command runs.
+  void Image5Click();
+  // A request to close the window from outside (Alt+F4, end of input, a signal, session end):
+  // false while the final command runs.
+  bool FormCloseQuery() const;
+  bool FinalCommandRunning() const { return download_ && download_->FinalCommandRunning(); }
 
   const AppState& state() const { return state_; }
-  // The device the selected list position stands for.
-  u8 SelectedDevice() const { return state_.ItemDevice.at(static_cast<std::size_t>(state_.SelectedDrive)); }
+  const Download& download() const { return *download_; }
 
  private:
   ImageFileRead ReadAutorun() const;
@@ -86,6 +76,7 @@ class MainForm {
   AppState state_;
   std::unique_ptr<TestLog> log_;
   DriveContext ctx_;
+  std::unique_ptr<Download> download_;
 };
 
 // "Download File Info. !!\n(%ub %dKb %dCmd)\n" for the information box.

@@ -74,7 +74,7 @@ ManualVerdict JudgeManualOpen(const ImageRecord& image, const DriveIdentity& dri
 
 ImageFields AutomaticLoadFields(const ImageRecord& image, const DriveIdentity& drive) {
   return {FieldText(image.ImageIdent), FieldText(drive.DriveRevision),
-          FieldText(image.ImageRevision), DownloadFileText(image.ImagePath, image.ImageSize),
+          FieldText(image.ImageRevision), DownloadFileText(kAutorunName, image.ImageSize),
           "READY"};
 }
 

@@ -2,6 +2,8 @@
 // it; the core never draws.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -9,7 +11,14 @@ namespace veltran {
 
 // StaticText1 to StaticText5.
 enum class Field { kModelName, kOldVersion, kNewVersion, kDownloadFile, kStatus };
-enum class TimerId { kTimer1, kTimer3 };
+// Timer1: progress estimate and restart; Timer2: pointer tracking of the picture buttons;
+// Timer3: the automatic start. The core owns their intervals and enables them; the front end
+// fires them by the platform clock.
+enum class TimerId { kTimer1, kTimer2, kTimer3 };
+inline constexpr int kTimerCount = 3;
+constexpr std::uint32_t TimerIntervalMs(TimerId timer) {
+  return timer == TimerId::kTimer2 ? 100 : 1000;
+}
 
 // The label beside each field, as the window shows it.
 std::string_view FieldLabel(Field field);
@@ -37,6 +46,9 @@ class MainWindow {
   virtual void ShowMessage(const MessageBoxSpec& box) = 0;
   // Closing the main window ends the program.
   virtual void Close() = 0;
+  // Runs `work` on the window thread after everything posted before it; callable from any
+  // thread. The download worker changes the window only through here.
+  virtual void Post(std::function<void()> work) = 0;
 };
 
 }  // namespace veltran

@@ -25,8 +25,16 @@ class ScsiBackend {
   // Largest number of devices this back end can address.
   virtual unsigned MaxDevices() const = 0;
 
-  // Sends one command to a device kept by the scan.
+  // Sends one command to a device kept by the scan, within the request's time-out, and leaves
+  // what the OS said in the request's OsError.
   virtual u8 Execute(u8 device, const CommandRequest& request) = 0;
+
+  // Takes (on) or gives back (off) exclusive use of a device, so that nothing else reaches the
+  // drive while it is written. Nothing where the platform offers no such lock; else whether the
+  // request succeeded.
+  virtual std::optional<bool> SetExclusive(u8 /*device*/, bool /*on*/) { return std::nullopt; }
+  // The transfer mode of the device's ATA link, where the platform tells it.
+  virtual TransferModeRead TransferMode(u8 /*device*/) { return {}; }
 };
 
 }  // namespace veltran

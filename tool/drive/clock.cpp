@@ -15,4 +15,105 @@ std::uint64_t SystemClock::NowMs() {
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+void SystemClock::WaitUntil(std::optional<std::uint64_t> deadline, Wakeup& wakeup) {
+  std::unique_lock lock(mutex_);
+  const auto rung = [&wakeup] { return wakeup.rung; };
+  if (deadline) {
+    const auto when = std::chrono::steady_clock::time_point(std::chrono::milliseconds(*deadline));
+    changed_.wait_until(lock, when, rung);
+  } else {
+    changed_.wait(lock, rung);
+  }
+  wakeup.rung = false;
+}
+
+void SystemClock::Wake(Wakeup& wakeup) {
+  {
+    std::lock_guard lock(mutex_);
+    wakeup.rung = true;
+  }
+  changed_.notify_all();
+}
+
+namespace {
+thread_local VirtualClock* participatingIn = nullptr;
+}  // namespace
+
+std::uint64_t VirtualClock::NowMs() {
+  std::lock_guard lock(mutex_);
+  return now_;
+}
+
+void VirtualClock::SleepMs(std::uint32_t ms) {
+  std::unique_lock lock(mutex_);
+  Wait(now_ + ms, nullptr, participatingIn == this, lock);
+}
+
+void VirtualClock::WaitUntil(std::optional<std::uint64_t> deadline, Wakeup& wakeup) {
+  std::unique_lock lock(mutex_);
+  if (!wakeup.rung) Wait(deadline, &wakeup, participatingIn == this, lock);
+  wakeup.rung = false;
+}
+
+void VirtualClock::Wait(std::optional<std::uint64_t> deadline, Wakeup* wakeup, bool participant,
+                        std::unique_lock<std::mutex>& lock) {
+  const std::uint64_t order = nextOrder_++;
+  Waiter& self = waiters_[order];
+  self.deadline = deadline;
+  self.wakeup = wakeup;
+  if (participant) --running_;
+  AdvanceIfAllWait();
+  changed_.wait(lock, [&self] { return self.due; });
+  waiters_.erase(order);
+  if (participant) ++running_;
+  // A thread that does not take part runs without holding time still.
+  AdvanceIfAllWait();
+}
+
+void VirtualClock::Wake(Wakeup& wakeup) {
+  std::lock_guard lock(mutex_);
+  wakeup.rung = true;
+  for (auto& [order, waiter] : waiters_) {
+    if (waiter.wakeup == &wakeup) waiter.due = true;
+  }
+  changed_.notify_all();
+}
+
+// Time moves only while nobody runs and nobody woken has yet resumed; then the waiter with the
+// earliest deadline (the longest waiting among equals) is the only one woken.
+void VirtualClock::AdvanceIfAllWait() {
+  if (running_ > 0) return;
+  Waiter* next = nullptr;
+  for (auto& [order, waiter] : waiters_) {
+    if (waiter.due) return;
+    if (waiter.deadline && (next == nullptr || *waiter.deadline < *next->deadline)) next = &waiter;
+  }
+  if (next == nullptr) return;
+  if (*next->deadline > now_) now_ = *next->deadline;
+  next->due = true;
+  changed_.notify_all();
+}
+
+void VirtualClock::BeginParticipating() {
+  std::lock_guard lock(mutex_);
+  participatingIn = this;
+  ++running_;
+}
+
+void VirtualClock::EndParticipating() {
+  std::lock_guard lock(mutex_);
+  participatingIn = nullptr;
+  --running_;
+  AdvanceIfAllWait();
+}
+
+ClockParticipation::ClockParticipation(Clock& clock)
+    : clock_(dynamic_cast<VirtualClock*>(&clock)) {
+  if (clock_ != nullptr) clock_->BeginParticipating();
+}
+
+ClockParticipation::~ClockParticipation() {
+  if (clock_ != nullptr) clock_->EndParticipating();
+}
+
 }  // namespace veltran

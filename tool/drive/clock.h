@@ -1,16 +1,31 @@
-// Time as the program sees it: every pause goes through here, so tests run in virtual time.
+// Time as the program sees it: every pause and every timer goes through here, so tests run in
+// virtual time.
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
 
 namespace veltran {
+
+// One thread's wait for a deadline or for work from another thread (an event loop's idle wait).
+// Another thread ends the wait early with Wake.
+class Wakeup {
+ public:
+  bool rung = false;  // guarded by the clock
+};
 
 class Clock {
  public:
   virtual ~Clock() = default;
   virtual void SleepMs(std::uint32_t ms) = 0;
   virtual std::uint64_t NowMs() = 0;
+  // Waits until NowMs() reaches `deadline` (no deadline: only Wake ends it) or another thread
+  // calls Wake(wakeup). Returns at once when Wake came first; clears the wake-up on return.
+  virtual void WaitUntil(std::optional<std::uint64_t> deadline, Wakeup& wakeup) = 0;
+  virtual void Wake(Wakeup& wakeup) = 0;
 };
 
 // Wall-clock time of the machine.
@@ -18,16 +33,59 @@ class SystemClock final : public Clock {
  public:
   void SleepMs(std::uint32_t ms) override;
   std::uint64_t NowMs() override;
-};
-
-// Time that passes only when the program pauses: a pause returns at once and moves the clock.
-class VirtualClock final : public Clock {
- public:
-  void SleepMs(std::uint32_t ms) override { now_ += ms; }
-  std::uint64_t NowMs() override { return now_; }
+  void WaitUntil(std::optional<std::uint64_t> deadline, Wakeup& wakeup) override;
+  void Wake(Wakeup& wakeup) override;
 
  private:
-  std::atomic<std::uint64_t> now_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+// Time that passes only when every thread taking part in it waits: then the clock jumps to the
+// earliest deadline and wakes the threads due at it, so a run is the same whatever the machine
+// does meanwhile. A thread takes part while it sleeps or waits here and, between waits, while
+// it is registered with Participate (the window thread's loop, the download worker). Threads
+// due at the same instant wake in the order they began waiting.
+class VirtualClock final : public Clock {
+ public:
+  void SleepMs(std::uint32_t ms) override;
+  std::uint64_t NowMs() override;
+  void WaitUntil(std::optional<std::uint64_t> deadline, Wakeup& wakeup) override;
+  void Wake(Wakeup& wakeup) override;
+
+  // A thread that runs between its waits holds time still while it runs.
+  void BeginParticipating();
+  void EndParticipating();
+
+ private:
+  struct Waiter {
+    std::optional<std::uint64_t> deadline;
+    Wakeup* wakeup = nullptr;
+    bool due = false;
+  };
+  void Wait(std::optional<std::uint64_t> deadline, Wakeup* wakeup, bool participant,
+            std::unique_lock<std::mutex>& lock);
+  void AdvanceIfAllWait();
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t now_ = 0;
+  int running_ = 0;  // participants not waiting
+  std::uint64_t nextOrder_ = 0;
+  std::map<std::uint64_t, Waiter> waiters_;  // by the order they began waiting
+};
+
+// Keeps the calling thread a participant of a virtual clock for its lifetime; nothing for
+// other clocks.
+class ClockParticipation {
+ public:
+  explicit ClockParticipation(Clock& clock);
+  ~ClockParticipation();
+  ClockParticipation(const ClockParticipation&) = delete;
+  ClockParticipation& operator=(const ClockParticipation&) = delete;
+
+ private:
+  VirtualClock* clock_;
 };
 
 }  // namespace veltran

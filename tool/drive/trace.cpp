@@ -28,8 +28,19 @@ std::string Trace::ScsiLine(unsigned device, const CommandRequest& request, u8 s
   return "scsi " + std::to_string(device) + " " + cdb + tail;
 }
 
-void Trace::Scsi(unsigned device, const CommandRequest& request, u8 status) {
-  if (enabled()) Write(ScsiLine(device, request, status));
+void Trace::Scsi(unsigned device, const CommandRequest& request, u8 status,
+                 const OsError& error) {
+  if (!enabled()) return;
+  std::string line = ScsiLine(device, request, status);
+  if (status == kStatusCallFailed && error.any()) line += " " + error.Describe();
+  Write(line);
+}
+
+void Trace::Lock(unsigned device, bool on, bool succeeded) {
+  if (enabled()) {
+    Write("lock " + std::to_string(device) + (on ? " on " : " off ") +
+          (succeeded ? "ok" : "fail"));
+  }
 }
 
 void Trace::Kill(std::string_view executableName) {

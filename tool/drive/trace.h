@@ -22,7 +22,10 @@ class Trace {
   bool ok() const { return ok_; }
 
   // "scsi <device> <cdb> <in|out> <length> <status> <crc32 of the data buffer after the command>"
-  void Scsi(unsigned device, const CommandRequest& request, u8 status);
+  // A call that failed in the OS (status 0xFF) carries what the OS said at the end of its line.
+  void Scsi(unsigned device, const CommandRequest& request, u8 status, const OsError& error = {});
+  // "lock <device> on|off ok|fail"
+  void Lock(unsigned device, bool on, bool succeeded);
   void Kill(std::string_view executableName);
   void Restart(bool accepted);
 

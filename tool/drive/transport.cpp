@@ -40,9 +40,47 @@ u8 DriveTransport::ExecuteCommand(u8 device, const u8* cdb, u8 cdbLength, u8* da
 
 u8 DriveTransport::ExecuteCommand(u8 device, const CommandRequest& request) {
   if (device >= count_) return kStatusCallFailed;
-  const u8 status = backend_->Execute(device, request);
-  trace_.Scsi(device, request, status);
+  OsError error;
+  CommandRequest sent = request;
+  sent.osError = &error;
+  const u8 status = backend_->Execute(device, sent);
+  trace_.Scsi(device, sent, status, error);
+  ReportOsError(request, error);
+  std::lock_guard lock(osErrorMutex_);
+  lastOsError_ = error;
   return status;
+}
+
+OsError DriveTransport::LastOsError() const {
+  std::lock_guard lock(osErrorMutex_);
+  return lastOsError_;
+}
+
+std::optional<bool> DriveTransport::SetExclusive(u8 device, bool on) {
+  if (device >= count_) return std::nullopt;
+  const std::optional<bool> done = backend_->SetExclusive(device, on);
+  if (done) trace_.Lock(device, on, *done);
+  return done;
+}
+
+TransferModeRead DriveTransport::TransferMode(u8 device) {
+  if (device >= count_) return {};
+  return backend_->TransferMode(device);
+}
+
+std::string OsError::Describe() const {
+  if (!any()) return "";
+  std::string text = "os " + std::to_string(code);
+  if (hostStatus != 0 || driverStatus != 0) {
+    text += " host " + std::to_string(hostStatus) + " driver " + std::to_string(driverStatus);
+  }
+  return text;
+}
+
+std::optional<bool> IsDmaTransferMode(const std::string& mode) {
+  if (mode.find("DMA") != std::string::npos) return true;
+  if (mode.rfind("PIO", 0) == 0) return false;
+  return std::nullopt;
 }
 
 }  // namespace veltran

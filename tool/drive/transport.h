@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include "drive/backend.h"
 #include "drive/trace.h"
@@ -23,11 +25,21 @@ class DriveTransport {
   u8 ExecuteCommand(u8 device, const CommandRequest& request);
 
   u8 DeviceCount() const { return count_; }
+  Trace& trace() { return trace_; }
+
+  // What the OS said about the last command sent through ExecuteCommand.
+  OsError LastOsError() const;
+  // Exclusive use of a device around a download; traced as "lock <device> on|off ok|fail" where
+  // the platform offers it. Nothing where it does not.
+  std::optional<bool> SetExclusive(u8 device, bool on);
+  TransferModeRead TransferMode(u8 device);
 
  private:
   std::unique_ptr<ScsiBackend> backend_;
   Trace& trace_;
   u8 count_ = 0;
+  mutable std::mutex osErrorMutex_;
+  OsError lastOsError_;
 };
 
 }  // namespace veltran

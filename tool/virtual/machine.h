@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/system.h"
+#include "system/system.h"
 #include "drive/backend.h"
 #include "virtual/drive_model.h"
 

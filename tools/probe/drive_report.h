@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
+#include "platform/platform.h"
 #include "drive/identify.h"
 
 namespace veltran {

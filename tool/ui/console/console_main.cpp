@@ -10,5 +10,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);
   veltran::ConsoleStreams streams;
   streams.interactive = ::isatty(STDIN_FILENO) != 0;
+  streams.outTerminal = ::isatty(STDOUT_FILENO) != 0;
+  streams.handleSignals = true;
   return veltran::RunConsole(arguments, streams);
 }

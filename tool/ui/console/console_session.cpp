@@ -1,16 +1,23 @@
 #include "console_session.h"
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <thread>
 
+#include "app/event_loop.h"
 #include "app/main_form.h"
-#include "app/platform.h"
+#include "console_input.h"
 #include "console_window.h"
 #include "instance_lock.h"
+#include "platform/platform.h"
 
 namespace veltran {
 namespace {
@@ -20,18 +27,14 @@ constexpr const char* kUsage =
     "Commands, one a line on standard input:\n"
     "  open PATH   open a firmware image (open without a path: the dialog was cancelled)\n"
     "  drive N     select the drive at list position N, from 0\n"
+    "  start       start the download (the Start Download button)\n"
     "  info        the download file information (F9)\n"
     "  about       the About box\n"
     "  exit        close the tool\n";
 
-std::optional<std::string> ReadLine(std::FILE* in) {
-  std::string line;
-  int c = 0;
-  while ((c = std::fgetc(in)) != EOF && c != '\n') line += static_cast<char>(c);
-  if (c == EOF && line.empty()) return std::nullopt;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
+constexpr const char* kUpdateInProgress =
+    "The firmware update is in progress; veltran ends when it is done. Do not switch off the "
+    "computer.\n";
 
 std::string JoinCommandLine(const std::vector<std::string>& arguments) {
   std::string line;
@@ -45,20 +48,116 @@ std::string InstanceScope(const PlatformOptions& options) {
   return "virtual:" + std::filesystem::current_path(ignored).string();
 }
 
-class CommandLoop {
+// SIGINT, SIGTERM and SIGHUP become requests to end, handled by the loop like "exit": held
+// while the final command runs. The signals are blocked in every thread and taken by one.
+class SignalWatch {
  public:
-  CommandLoop(MainForm& form, ConsoleWindow& window, const ConsoleStreams& streams)
-      : form_(form), window_(window), streams_(streams) {}
+  explicit SignalWatch(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
+    sigemptyset(&set_);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, s);
+    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    thread_ = std::thread([this] { Watch(); });
+  }
+  ~SignalWatch() {
+    stopping_.store(true);
+    pthread_kill(thread_.native_handle(), SIGHUP);
+    thread_.join();
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  SignalWatch(const SignalWatch&) = delete;
+  SignalWatch& operator=(const SignalWatch&) = delete;
 
-  void Run() {
-    while (!window_.closed()) {
-      const std::optional<std::string> line = ReadLine(streams_.in);
-      if (!line) return;
-      Execute(*line);
+ private:
+  void Watch() {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&set_, &signal) != 0) continue;
+      if (stopping_.load()) return;
+      onSignal_(signal);
     }
   }
 
+  std::function<void(int)> onSignal_;
+  sigset_t set_{};
+  sigset_t previous_{};
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
+class ConsoleSession {
+ public:
+  ConsoleSession(Platform& platform, const ConsoleStreams& streams, std::string commandLine)
+      : streams_(streams),
+        loop_(platform.system().clock()),
+        window_(
+            streams.out, [this] { WaitForEnter(); }, loop_, streams.outTerminal),
+        form_(platform.system(), platform.transport(), window_,
+              MainFormEnvironment{std::move(commandLine), ""}) {}
+
+  void Run() {
+    input_ = std::make_unique<ConsoleInput>(streams_.in, [this] {
+      loop_.Post([this] { OnInput(); });
+    });
+    form_.FormCreate();
+    if (!window_.closed()) form_.FormShow();
+    if (window_.closed()) return;
+    std::optional<SignalWatch> signals;
+    if (streams_.handleSignals) {
+      signals.emplace([this](int) { loop_.Post([this] { RequestEnd(); }); });
+    }
+    loop_.Run([this](TimerId timer) { Fire(timer); });
+  }
+
  private:
+  void WaitForEnter() {
+    if (streams_.interactive && input_) input_->WaitForLine();
+  }
+
+  void Fire(TimerId timer) {
+    switch (timer) {
+      case TimerId::kTimer1:
+        form_.Timer1Timer();
+        if (form_.download().restartAccepted()) window_.Close();
+        break;
+      case TimerId::kTimer3:
+        form_.Timer3Timer();
+        break;
+      case TimerId::kTimer2:
+        break;  // no pointer to track on a terminal
+    }
+    EndIfRequestedAndIdle();
+  }
+
+  void OnInput() {
+    if (window_.closed()) return;
+    if (const std::optional<std::string> line = input_->TakeLine()) {
+      Execute(*line);
+    } else if (input_->ended()) {
+      RequestEnd();
+    }
+    EndIfRequestedAndIdle();
+  }
+
+  // End of input, "exit" or a signal: the program ends now, or once the download has finished.
+  void RequestEnd() {
+    if (!form_.FormCloseQuery()) {
+      if (!endRequested_) std::fputs(kUpdateInProgress, streams_.out);
+      std::fflush(streams_.out);
+    }
+    endRequested_ = true;
+    EndIfRequestedAndIdle();
+  }
+
+  // A pending automatic start or a restart still to come keeps the program going.
+  void EndIfRequestedAndIdle() {
+    if (!endRequested_ || window_.closed()) return;
+    if (!form_.FormCloseQuery() || window_.timerEnabled(TimerId::kTimer1) ||
+        window_.timerEnabled(TimerId::kTimer3)) {
+      return;
+    }
+    window_.Close();
+  }
+
   void Execute(const std::string& line) {
     const std::size_t space = line.find(' ');
     const std::string command = line.substr(0, space);
@@ -68,6 +167,8 @@ class CommandLoop {
       form_.ToolButton1Click(argument.empty() ? std::nullopt : std::optional(argument));
     } else if (command == "drive") {
       SelectDrive(argument);
+    } else if (command == "start") {
+      form_.ToolButton2Click();
     } else if (command == "info") {
       form_.FormKeyDown(kKeyF9);
     } else if (command == "about") {
@@ -76,7 +177,11 @@ class CommandLoop {
                                        "\n" + std::string(about.credits) + "\n" +
                                        std::string(about.date) + "\n" + std::string(about.maker));
     } else if (command == "exit") {
-      window_.Close();
+      if (form_.FormCloseQuery()) {
+        form_.Image5Click();
+      } else {
+        RequestEnd();
+      }
     } else {
       std::fprintf(streams_.err, "veltran: unknown command \"%s\"\n", command.c_str());
     }
@@ -95,9 +200,12 @@ class CommandLoop {
     form_.ComboBox1Change(static_cast<int>(position));
   }
 
-  MainForm& form_;
-  ConsoleWindow& window_;
   const ConsoleStreams& streams_;
+  EventLoop loop_;
+  ConsoleWindow window_;
+  MainForm form_;
+  std::unique_ptr<ConsoleInput> input_;
+  bool endRequested_ = false;
 };
 
 }  // namespace
@@ -131,18 +239,7 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
     return 2;
   }
 
-  ConsoleWindow window(streams.out, [&streams] {
-    if (streams.interactive) ReadLine(streams.in);
-  });
-  MainForm form(platform->system(), platform->transport(), window,
-                MainFormEnvironment{JoinCommandLine(arguments), ""});
-  form.FormCreate();
-  if (!window.closed()) form.FormShow();
-  if (!window.closed() && window.timerEnabled(TimerId::kTimer3)) {
-    platform->system().clock().SleepMs(1000);
-    form.Timer3Timer();
-  }
-  CommandLoop(form, window, streams).Run();
+  ConsoleSession(*platform, streams, JoinCommandLine(arguments)).Run();
   return 0;
 }
 

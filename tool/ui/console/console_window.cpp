@@ -4,13 +4,40 @@
 
 namespace veltran {
 
-ConsoleWindow::ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter)
-    : out_(out), waitForEnter_(std::move(waitForEnter)) {}
+std::string EscapeUnprintable(std::string_view text, bool keepLineBreaks) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    // Bytes from 0x80 on are left to the terminal: file names are UTF-8.
+    if ((byte >= 0x20 && byte != 0x7F) || (c == '\n' && keepLineBreaks)) {
+      out += c;
+    } else {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    }
+  }
+  return out;
+}
+
+ConsoleWindow::ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter,
+                             EventLoop& loop, bool progressBar)
+    : out_(out), waitForEnter_(std::move(waitForEnter)), loop_(loop), progressBar_(progressBar) {}
 
 void ConsoleWindow::Line(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), out_);
+  EndBar();
+  const std::string shown = EscapeUnprintable(text, true);
+  std::fwrite(shown.data(), 1, shown.size(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);
+}
+
+void ConsoleWindow::EndBar() {
+  if (!barShown_) return;
+  std::fputc('\n', out_);
+  barShown_ = false;
 }
 
 void ConsoleWindow::SetFieldText(Field field, std::string_view text) {
@@ -30,11 +57,23 @@ void ConsoleWindow::SelectDriveListItem(int index) {
 void ConsoleWindow::ShowNocheckLabel() { Line("Nocheck Option"); }
 
 void ConsoleWindow::SetProgress(int position) {
-  Line("Progress: " + std::to_string(std::clamp(position, 0, 100)) + "%");
+  position = std::clamp(position, 0, 100);
+  if (position == progress_) return;
+  progress_ = position;
+  if (!progressBar_) {
+    Line("Progress: " + std::to_string(position) + "%");
+    return;
+  }
+  constexpr int kWidth = 40;
+  const int filled = position * kWidth / 100;
+  std::fprintf(out_, "\rProgress: [%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+               std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(), position);
+  std::fflush(out_);
+  barShown_ = true;
 }
 
 void ConsoleWindow::EnableTimer(TimerId timer, bool enabled) {
-  timers_[static_cast<std::size_t>(timer)] = enabled;
+  loop_.EnableTimer(timer, enabled);
 }
 
 // A terminal has no button to disable and no pointer to capture.
@@ -49,6 +88,10 @@ void ConsoleWindow::ShowBox(std::string_view caption, std::string_view text) {
   if (waitForEnter_) waitForEnter_();
 }
 
-void ConsoleWindow::Close() { closed_ = true; }
+void ConsoleWindow::Close() {
+  EndBar();
+  closed_ = true;
+  loop_.Quit();
+}
 
 }  // namespace veltran

@@ -7,14 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "app/event_loop.h"
 #include "app/window.h"
 
 namespace veltran {
 
+// Bytes that are not printable are shown as \xNN; line breaks stay where `keepLineBreaks`.
+std::string EscapeUnprintable(std::string_view text, bool keepLineBreaks);
+
 class ConsoleWindow final : public MainWindow {
  public:
   // `waitForEnter` is called after a box is printed; it returns once the user dismissed it.
-  ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter);
+  // `progressBar`: progress is drawn as one updating bar (a terminal), not a line per change.
+  ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter, EventLoop& loop,
+                bool progressBar = false);
 
   void SetFieldText(Field field, std::string_view text) override;
   void AddDriveListItem(std::string_view text) override;
@@ -26,19 +32,24 @@ class ConsoleWindow final : public MainWindow {
   void SetBusy(bool busy) override;
   void ShowMessage(const MessageBoxSpec& box) override;
   void Close() override;
+  void Post(std::function<void()> work) override { loop_.Post(std::move(work)); }
 
   bool closed() const { return closed_; }
-  bool timerEnabled(TimerId timer) const { return timers_[static_cast<std::size_t>(timer)]; }
+  bool timerEnabled(TimerId timer) const { return loop_.TimerEnabled(timer); }
   // Prints a box that is not a message box (the About box) the same way.
   void ShowBox(std::string_view caption, std::string_view text);
 
  private:
   void Line(std::string_view text);
+  void EndBar();
 
   std::FILE* out_;
   std::function<void()> waitForEnter_;
   std::vector<std::string> items_;
-  bool timers_[2] = {false, false};
+  EventLoop& loop_;
+  bool progressBar_;
+  bool barShown_ = false;
+  int progress_ = 0;
   bool closed_ = false;
 };
 

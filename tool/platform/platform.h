@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/system.h"
+#include "system/system.h"
 #include "drive/transport.h"
 
 namespace veltran {

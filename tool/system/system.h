@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "drive/clock.h"
-#include "drive/trace.h"
 
 namespace veltran {
 
 inline constexpr std::uint32_t kPlatformWin9x = 1;
 inline constexpr std::uint32_t kPlatformNT = 2;
+// Not a Windows platform id: Linux has no registry and no IDE positions.
+inline constexpr std::uint32_t kPlatformLinux = 0x100;
 
 struct RegistryRead {
   bool keyOpened = false;
@@ -52,11 +53,5 @@ class SystemInterface {
 
 // The real system of the machine the program runs on.
 std::unique_ptr<SystemInterface> MakeHostSystem();
-
-// Terminates the first running process whose executable name, by its last 12 characters and
-// without regard to case, is `wanted`. 1 when one was terminated, else 0.
-int KillProcessByName(SystemInterface& system, Trace& trace, std::string_view wanted);
-// Requests a restart, on NT after enabling the shutdown privilege. 1 when accepted, else 0.
-int RestartWindows(SystemInterface& system, Trace& trace);
 
 }  // namespace veltran

@@ -10,7 +10,7 @@
 #include <string>
 #include <type_traits>
 
-#include "app/system.h"
+#include "system/system.h"
 
 namespace veltran {
 namespace {

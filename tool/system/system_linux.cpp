@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/system.h"
+#include "system/system.h"
 
 extern char** environ;
 
@@ -32,7 +32,7 @@ std::string ProcessName(const std::filesystem::path& dir) {
 
 class LinuxSystem final : public SystemInterface {
  public:
-  std::uint32_t PlatformId() override { return kPlatformNT; }
+  std::uint32_t PlatformId() override { return kPlatformLinux; }
 
   RegistryRead ReadRegistry(std::string_view, std::string_view, std::size_t) override {
     return {};  // no registry: no key ever opens

@@ -1,4 +1,4 @@
-#include "app/system.h"
+#include "app/preparation.h"
 
 #include <cctype>
 #include <string>

@@ -1,0 +1,44 @@
+// Standard input read on its own thread, one line at a time, so that the window thread's loop
+// never blocks on the terminal. Each line is handed to the loop; a box that waits for Enter
+// takes the next line itself.
+#pragma once
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace veltran {
+
+class ConsoleInput {
+ public:
+  // `lineArrived` is called on the reading thread after each line and once at end of input.
+  ConsoleInput(std::FILE* in, std::function<void()> lineArrived);
+  ~ConsoleInput();
+  ConsoleInput(const ConsoleInput&) = delete;
+  ConsoleInput& operator=(const ConsoleInput&) = delete;
+
+  // The next line if one has arrived; nothing otherwise.
+  std::optional<std::string> TakeLine();
+  // Blocks until a line arrives; nothing at end of input.
+  std::optional<std::string> WaitForLine();
+  bool ended() const;
+
+ private:
+  void ReadLines();
+
+  int fd_;
+  int stopPipe_[2] = {-1, -1};
+  std::function<void()> lineArrived_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> lines_;
+  bool ended_ = false;
+  std::thread reader_;
+};
+
+}  // namespace veltran
