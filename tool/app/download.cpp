@@ -64,7 +64,7 @@ class Download::ImageFile {
     return stream_ ? size : -1;
   }
   bool Read(u8* into, u32 length) {
-    stream_.read(reinterpret_cast<char*>(into), length);
+    stream_.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(length));
     return stream_.gcount() == static_cast<std::streamsize>(length);
   }
   bool Rewind() { return static_cast<bool>(stream_.seekg(0, std::ios::beg)); }

@@ -5,9 +5,26 @@
 namespace veltran {
 namespace {
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quoted(std::string_view text) { return "\"" + EscapeBytes(text) + "\""; }
 
 }  // namespace
+
+std::string EscapeBytes(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      out += c;
+    } else {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    }
+  }
+  return out;
+}
 
 std::vector<DriveReport> ScanAndIdentify(Platform& platform) {
   auto buffer = std::make_unique<CommandBuffer>();
@@ -36,7 +53,7 @@ std::string FormatReport(const std::vector<DriveReport>& reports) {
     const DriveReport& r = reports[i];
     const DriveIdentity& id = r.identity;
     out += "Drive " + std::to_string(i) + " (device " + std::to_string(r.device) +
-           "): " + r.listEntry + "\n";
+           "): " + EscapeBytes(r.listEntry) + "\n";
     out += "  identity : " + Quoted(id.DriveIdent.view()) + "\n";
     out += "  revision : " + Quoted(id.DriveRevision.view()) + "\n";
     out += "  prefix   : " + Quoted(id.DrivePrefix.view()) +

@@ -20,6 +20,8 @@ struct DriveReport {
 // The drive list in scan order (devices that do not answer the list INQUIRY are left out), each
 // entry identified as if the user had picked it.
 std::vector<DriveReport> ScanAndIdentify(Platform& platform);
+// The report is text: bytes that are not printable ASCII, and the backslash, are shown as \xNN.
 std::string FormatReport(const std::vector<DriveReport>& reports);
+std::string EscapeBytes(std::string_view bytes);
 
 }  // namespace veltran

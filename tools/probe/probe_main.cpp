@@ -34,7 +34,11 @@ int main(int argc, char** argv) {
     for (const std::string& notice : platform.transport().ScanNotices()) {
       std::fprintf(stderr, "veltran-probe: %s\n", notice.c_str());
     }
-    std::fputs(report.c_str(), stdout);
+    if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() ||
+        std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "veltran-probe: the report could not be written\n");
+      return 2;
+    }
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "veltran-probe: %s\n", e.what());
