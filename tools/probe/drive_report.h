@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/text.h"
 #include "platform/platform.h"
 #include "drive/identify.h"
 
@@ -22,6 +23,5 @@ struct DriveReport {
 std::vector<DriveReport> ScanAndIdentify(Platform& platform);
 // The report is text: bytes that are not printable ASCII, and the backslash, are shown as \xNN.
 std::string FormatReport(const std::vector<DriveReport>& reports);
-std::string EscapeBytes(std::string_view bytes);
 
 }  // namespace veltran
