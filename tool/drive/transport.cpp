@@ -18,7 +18,9 @@ u8 DriveTransport::ScanDrives() {
   const unsigned candidates = backend_->BeginScan();
   const unsigned limit = std::min(backend_->MaxDevices(), kMaxDevices);
   for (unsigned candidate = 0; candidate < candidates && count_ < limit; ++candidate) {
-    std::fill(scratch.begin(), scratch.end(), u8{0});
+    // A probe writes only within its data length (sense bytes at 2, 12 and 13 included): the
+    // rest of the buffer is still zero from its creation.
+    std::fill_n(scratch.begin(), std::max<std::size_t>(inquiry.dataLength, 14), u8{0});
     const CommandRequest request{inquiry.cdb.data(), inquiry.cdbLength, scratch.data(),
                                  inquiry.dataLength, inquiry.direction};
     const std::optional<u8> status = backend_->Probe(candidate, request);

@@ -58,10 +58,10 @@ bool Matches(const std::uint8_t* data, std::initializer_list<std::uint8_t> bytes
 
 // Where the revision of a received image lies: the trailer, or 64 KB before it when the trailer
 // starts with 0xFF, as the tool reads it; nothing when the image is too short to hold a header.
-std::optional<std::size_t> TrailerRevisionOffset(const std::vector<std::uint8_t>& image) {
+std::optional<std::size_t> TrailerRevisionOffset(const ReceivedImage& image) {
   if (image.size() < kTrailerDistance) return std::nullopt;
   std::size_t header = image.size() - kTrailerDistance;
-  if (image[header] == 0xFF) {
+  if (image.At(header) == 0xFF) {
     if (image.size() < kFallbackDistance) return std::nullopt;
     header = image.size() - kFallbackDistance;
   }
@@ -69,6 +69,21 @@ std::optional<std::size_t> TrailerRevisionOffset(const std::vector<std::uint8_t>
 }
 
 }  // namespace
+
+std::uint8_t ReceivedImage::At(std::size_t offset) const {
+  for (const auto& piece : pieces_) {
+    if (offset < piece.size()) return piece[offset];
+    offset -= piece.size();
+  }
+  return 0;
+}
+
+std::vector<std::uint8_t> ReceivedImage::Bytes() const {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(size_);
+  for (const auto& piece : pieces_) bytes.insert(bytes.end(), piece.begin(), piece.end());
+  return bytes;
+}
 
 VirtualDrive::VirtualDrive(ScenarioDrive config, Clock& clock,
                            std::function<void(const std::string& revision)> received)
@@ -89,7 +104,9 @@ std::uint32_t VirtualDrive::commandsReceived() const {
 
 std::vector<std::vector<std::uint8_t>> VirtualDrive::receivedImages() const {
   std::lock_guard lock(mutex_);
-  return images_;
+  std::vector<std::vector<std::uint8_t>> images;
+  for (const ReceivedImage& image : images_) images.push_back(image.Bytes());
+  return images;
 }
 
 DriveReply VirtualDrive::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength,
@@ -180,12 +197,15 @@ DriveReply VirtualDrive::VendorWrite(const std::uint8_t* cdb, const std::uint8_t
     if (length != k64KFormLength) return Refuse(kAscInvalidFieldInParameters);
     writeState_ = WriteState::kIdle;
     Program();
-    Complete(std::vector<std::uint8_t>(data, data + length), 0);
+    incoming_.Clear();
+    incoming_.Append(data, length);
+    Complete(0);
     return Good();
   }
   if (code == 0x00) {
     if (length == 0 || length % 1024 != 0) return Refuse(kAscInvalidFieldInParameters);
-    incoming_.assign(data, data + length);
+    incoming_.Clear();
+    incoming_.Append(data, length);
     writeBlockLength_ = length;
     writeState_ = WriteState::kBlocks;
     return Good();
@@ -193,17 +213,16 @@ DriveReply VirtualDrive::VendorWrite(const std::uint8_t* cdb, const std::uint8_t
   if (code == 0xFF) {
     if (writeState_ != WriteState::kBlocks) return Refuse(kAscSequenceError);
     if (length != writeBlockLength_) return Refuse(kAscInvalidFieldInParameters);
-    incoming_.insert(incoming_.end(), data, data + length);
+    incoming_.Append(data, length);
     return Good();
   }
   // The last block: its size in KB is the code.
   if (length != code * 1024u) return Refuse(kAscInvalidFieldInParameters);
-  if (writeState_ != WriteState::kBlocks) incoming_.clear();  // a one-block image
-  incoming_.insert(incoming_.end(), data, data + length);
+  if (writeState_ != WriteState::kBlocks) incoming_.Clear();  // a one-block image
+  incoming_.Append(data, length);
   writeState_ = WriteState::kIdle;
   Program();
-  Complete(std::move(incoming_), 0);
-  incoming_.clear();
+  Complete(0);
   return Good();
 }
 
@@ -219,7 +238,7 @@ DriveReply VirtualDrive::SendDiagnostic(const std::uint8_t* cdb, const std::uint
   if (length == 8 && Matches(p, {0x00, 0x40, 0x00, 0x00})) {
     diagState_ = DiagState::kOpen;
     diagNextBlock_ = 1;
-    incoming_.clear();
+    incoming_.Clear();
     return Good();
   }
   if (length == 8 && Matches(p, {0x00, 0xF0, 0xFF, 0x00})) {
@@ -230,7 +249,7 @@ DriveReply VirtualDrive::SendDiagnostic(const std::uint8_t* cdb, const std::uint
   if (length == 8 + kDiagBlockLength && p[0] == 0x00 && p[1] == 0xC0 && p[3] == 0x00) {
     if (diagState_ != DiagState::kPrepared) return Refuse(kAscSequenceError);
     if (p[2] != static_cast<std::uint8_t>(diagNextBlock_)) return Refuse(kAscSequenceError);
-    incoming_.insert(incoming_.end(), data + 8, data + length);
+    incoming_.Append(data + 8, length - 8);
     ++diagNextBlock_;
     return Good();
   }
@@ -238,8 +257,7 @@ DriveReply VirtualDrive::SendDiagnostic(const std::uint8_t* cdb, const std::uint
     if (diagState_ != DiagState::kPrepared || incoming_.empty()) return Refuse(kAscSequenceError);
     diagState_ = DiagState::kIdle;
     Program();
-    Complete(std::move(incoming_), kFixedHeaderOffset + kHeaderRevision);
-    incoming_.clear();
+    Complete(kFixedHeaderOffset + kHeaderRevision);
     return Good();
   }
   return Refuse(kAscInvalidFieldInParameters);
@@ -261,13 +279,16 @@ void VirtualDrive::Program() {
   }
 }
 
-void VirtualDrive::Complete(std::vector<std::uint8_t> image, std::size_t revisionOffset) {
-  const std::optional<std::size_t> at =
-      revisionOffset != 0 ? std::optional<std::size_t>(revisionOffset) : TrailerRevisionOffset(image);
-  if (at && *at + 4 <= image.size()) {
-    revision_.assign(reinterpret_cast<const char*>(&image[*at]), 4);
+void VirtualDrive::Complete(std::size_t revisionOffset) {
+  const std::optional<std::size_t> at = revisionOffset != 0
+                                            ? std::optional<std::size_t>(revisionOffset)
+                                            : TrailerRevisionOffset(incoming_);
+  if (at && *at + 4 <= incoming_.size()) {
+    revision_.clear();
+    for (std::size_t i = 0; i < 4; ++i) revision_ += static_cast<char>(incoming_.At(*at + i));
   }
-  images_.push_back(std::move(image));
+  images_.push_back(std::move(incoming_));
+  incoming_.Clear();
   if (onReceived_) onReceived_(revision_);
 }
 

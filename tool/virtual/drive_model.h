@@ -22,6 +22,28 @@ struct DriveReply {
   std::array<std::uint8_t, 32> sense{};  // fixed-format sense data for kCheck
 };
 
+// An image as the drive received it: one piece per command, so that taking a block costs one
+// copy of its bytes and no reallocation of what came before.
+class ReceivedImage {
+ public:
+  void Clear() {
+    pieces_.clear();
+    size_ = 0;
+  }
+  void Append(const std::uint8_t* data, std::size_t length) {
+    pieces_.emplace_back(data, data + length);
+    size_ += length;
+  }
+  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return size_; }
+  std::uint8_t At(std::size_t offset) const;
+  std::vector<std::uint8_t> Bytes() const;
+
+ private:
+  std::vector<std::vector<std::uint8_t>> pieces_;
+  std::size_t size_ = 0;
+};
+
 class VirtualDrive {
  public:
   // `received` is told the revision of each image the drive has received whole.
@@ -47,7 +69,7 @@ class VirtualDrive {
   DriveReply SendDiagnostic(const std::uint8_t* cdb, const std::uint8_t* data,
                             std::uint32_t length);
   DriveReply ReceiveDiagnostic(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length);
-  void Complete(std::vector<std::uint8_t> image, std::size_t headerOffset);
+  void Complete(std::size_t revisionOffset);
   void Program();
 
   ScenarioDrive config_;
@@ -63,8 +85,8 @@ class VirtualDrive {
   enum class DiagState { kIdle, kOpen, kPrepared };
   DiagState diagState_ = DiagState::kIdle;
   std::uint32_t diagNextBlock_ = 1;
-  std::vector<std::uint8_t> incoming_;
-  std::vector<std::vector<std::uint8_t>> images_;
+  ReceivedImage incoming_;
+  std::vector<ReceivedImage> images_;
 };
 
 }  // namespace veltran
