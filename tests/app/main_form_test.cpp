@@ -168,6 +168,9 @@ TEST_F(StartUp, AutorunFailingTheSizeCheckIsReportedAndNoDriveIsChosen) {
   EXPECT_EQ(form_->state().image.ImageSize, 0);
   EXPECT_FALSE(window_.Saw("Status : READY"));
   EXPECT_FALSE(window_.Saw("close"));
+  // The refused image leaves the tool in manual mode: no automatic start.
+  EXPECT_FALSE(form_->state().automaticMode);
+  EXPECT_FALSE(window_.Saw("Timer3 on"));
 }
 
 TEST_F(StartUp, TestOptionWithoutAutorunLogsP1AndStillArmsTheAutomaticStart) {
@@ -230,6 +233,7 @@ TEST_F(StartUp, ComVariantDriveAtR350GivesTheAutomaticImageUp) {
   EXPECT_FALSE(s.identity.ComVariantDrive);
   EXPECT_FALSE(window_.Saw("Status : READY"));
   EXPECT_EQ(rig_->CommandsTraced().back(), "0 120000006000 01");
+  EXPECT_FALSE(window_.Saw("Timer3 on"));
 }
 
 TEST_F(StartUp, DriveThatDoesNotAnswerTheListInquiryIsLeftOutWithoutAGap) {
