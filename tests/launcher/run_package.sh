@@ -107,9 +107,15 @@ printf 'the attacker' > evil
   done
 ) &
 attacker=$!
+rm -f "$sysdir/unfurler-tool-ran.txt"
 (cd run && run "$work/package1$ext") || { kill "$attacker"; fail "race: exit code $?"; }
 kill "$attacker"
 wait "$attacker" 2>/dev/null || true
+# The tool this run started must be done before a later step looks for a tool that ran.
+for _ in $(seq 1 120); do
+  [ -s "$sysdir/unfurler-tool-ran.txt" ] && break
+  sleep 0.5
+done
 cmp -s "$sysdir/autorun.bin" first/NA01.BIN || fail "race: autorun.bin was swapped"
 cmp -s "$sysdir/VELTRAN.exe" first/VELTRAN.exe || fail "race: VELTRAN.exe was swapped"
 rm -rf run && mkdir run
