@@ -9,6 +9,10 @@
 #include <optional>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "app/download_rig.h"
 #include "app/image_builder.h"
 
@@ -427,6 +431,19 @@ TEST(Preflight, ImageChangedOnDiskAfterLoadingIsNotSent) {
       {"grown", [](const std::filesystem::path& p) { std::ofstream(p, std::ios::app) << 'x'; }},
       {"shortened", [](const std::filesystem::path& p) { std::filesystem::resize_file(p, 40960); }},
       {"removed", [](const std::filesystem::path& p) { std::filesystem::remove(p); }},
+      {"header rewritten, same size",
+       [](const std::filesystem::path& p) {
+         std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+         f.seekp(80 * 1024 - 48 + 24);
+         f.write("NA99", 4);
+       }},
+#ifndef _WIN32
+      {"replaced by a FIFO",
+       [](const std::filesystem::path& p) {
+         std::filesystem::remove(p);
+         ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+       }},
+#endif
   };
   for (const auto& change : changes) {
     for (bool testOption : {true, false}) {

@@ -54,15 +54,17 @@ std::uint32_t FinalCommandTimeoutSeconds(std::int32_t imageSize) {
 // every byte asked for fails.
 class Download::ImageFile {
  public:
-  explicit ImageFile(const std::string& path) : stream_(PathFromUtf8(path), std::ios::binary) {}
+  // Only a regular file is opened: opening a FIFO put in the image's place would block.
+  explicit ImageFile(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(PathFromUtf8(path), error)) {
+      stream_.open(PathFromUtf8(path), std::ios::binary);
+    }
+  }
 
   bool opened() const { return stream_.is_open(); }
-  std::int64_t Size() {
-    stream_.seekg(0, std::ios::end);
-    const std::int64_t size = stream_.tellg();
-    stream_.seekg(0, std::ios::beg);
-    return stream_ ? size : -1;
-  }
+  // The size and header as they are now, the stream left at the start.
+  ImageFileRead ReadAgain() { return ReadImageStream(stream_); }
   bool Read(u8* into, u32 length) {
     stream_.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(length));
     return stream_.gcount() == static_cast<std::streamsize>(length);
@@ -228,10 +230,18 @@ void Download::RefuseAndMaybeClose(std::string_view code, std::string_view text,
   if (closeWithoutTestOption) ctx_.window.Close();
 }
 
-// The file must still be the one that was loaded, and every block must fit the command buffer.
+// The file must still be the one that was loaded (its size, and its header where it was), and
+// every block must fit the command buffer.
 bool Download::ImageStillAsLoaded(ImageFile& file) const {
   const ImageRecord& image = ctx_.state.image;
-  if (file.Size() != image.loadedFileSize) return false;
+  const ImageFileRead now = file.ReadAgain();
+  const auto headerBytes = [](const std::optional<ImageHeader>& header) {
+    return header ? std::optional(header->bytes) : std::nullopt;
+  };
+  if (now.status != ImageReadStatus::kRead || now.size != image.loadedFileSize ||
+      now.place != image.loadedPlace || headerBytes(now.header) != headerBytes(image.loadedHeader)) {
+    return false;
+  }
   if (image.Image64K) return image.loadedFileSize == kImage64KSize;
   if (image.BlockSizeKB < 0 || image.BlockSizeKB > kLargestBlockKB ||
       image.LastBlockKB > kLargestBlockKB) {

@@ -174,6 +174,8 @@ bool DeriveRecord(ImageRecord& record, const ImageFileRead& read, bool keep64KFi
   }
   record.ImageSize = static_cast<std::int32_t>(read.size);
   record.loadedFileSize = read.size;
+  record.loadedPlace = read.place;
+  record.loadedHeader = read.header;
   if (read.fixedHeader()) return DeriveFixedHeaderRecord(record, read);
   return DeriveTrailerRecord(record, read, keep64KFigures);
 }
@@ -216,6 +218,20 @@ ImageFileRead ReadImageFile(const std::string& path) {
   if (size < 0) return unusable;
   FileSource source(stream);
   return ReadHeaders(source, size);
+}
+
+ImageFileRead ReadImageStream(std::ifstream& stream) {
+  ImageFileRead unusable;
+  unusable.status = ImageReadStatus::kUnusable;
+  stream.clear();
+  if (!stream.seekg(0, std::ios::end)) return unusable;
+  const std::int64_t size = stream.tellg();
+  if (size < 0) return unusable;
+  FileSource source(stream);
+  ImageFileRead read = ReadHeaders(source, size);
+  stream.clear();
+  if (!stream.seekg(0, std::ios::beg)) return unusable;
+  return read;
 }
 
 ImageFileRead ReadImageBytes(std::span<const std::uint8_t> file) {

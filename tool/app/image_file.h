@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,6 +71,8 @@ std::string Utf8FromPath(const std::filesystem::path& path);
 // Opens the file, takes its length, tests the fixed-header signature and reads the header from
 // the place that applies. The file is closed again before the call returns. `path` is UTF-8.
 ImageFileRead ReadImageFile(const std::string& path);
+// The same reads over a file already open; the stream is left at the file's start.
+ImageFileRead ReadImageStream(std::ifstream& stream);
 // The same reads over the bytes of a file already in memory.
 ImageFileRead ReadImageBytes(std::span<const std::uint8_t> file);
 
@@ -91,6 +94,10 @@ struct ImageRecord {
   // The file's length when it was loaded (a reduced fixed-header image is longer than
   // ImageSize): the download refuses a file that has changed since.
   std::int64_t loadedFileSize = 0;
+  // Where the header was read at the load and its bytes: a file whose header has changed since
+  // is not the image that was checked.
+  HeaderPlace loadedPlace = HeaderPlace::kTrailer;
+  std::optional<ImageHeader> loadedHeader;
 };
 
 // Trailer-form rules 1 to 3: the 64 KB flag, identification, revision, prefix and type.
