@@ -146,6 +146,32 @@ TEST_F(Console, SecondStartInTheSameScopeSaysTheToolIsRunning) {
   EXPECT_EQ(second.out, "veltran is already running.\n");
 }
 
+// Every transfer form, unattended, through the console program to a flashed drive.
+TEST_F(Console, EachTransferFormFlashesTheDrive) {
+  const struct {
+    const char* image;
+    const char* log;
+  } forms[] = {
+      {"--block-kb 32 --blocks 4 --size 131072", "START\nP1\nP2\nP3\nP4\nP5\nP6\nP7\nCOMPLETE\n"},
+      {"--block-kb 32 --blocks 1 --size 49152", "START\nP1\nP2\nP3\nP4\nP5\nP7\nCOMPLETE\n"},
+      {"--size 65536", "START\nP1\nP2\nP3\nP4\nP5\nCOMPLETE\n"},
+      {"--fixed-header --size 98304", "START\nP1\nP2\nP3\nP4\nP5\nCOMPLETE\n"},
+  };
+  for (const auto& form : forms) {
+    SCOPED_TRACE(form.image);
+    std::filesystem::remove(folder_ / "drives.state");
+    MakeImage("AUTORUN.BIN", std::string("--revision NA01 ") + form.image);
+    Write("scenario.json", R"({"state": "drives.state", "drives": [
+      {"letter": "e", "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "},
+       "vendor_identify_prefix": "KVR", "program_seconds": 2}]})");
+    const Result r = Run("-LIVE --virtual=scenario.json", "");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Slurp("VELTRAN.TMP"), form.log);
+    EXPECT_NE(r.out.find("Progress: 100%\nStatus : Ok\n"), std::string::npos) << r.out;
+    EXPECT_NE(Slurp("drives.state").find(R"("0": "NA01")"), std::string::npos);
+  }
+}
+
 constexpr const char* kHeldScenario = R"({"drives": [
     {"letter": "e", "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "},
      "vendor_identify_prefix": "KVR", "program_seconds": 2, "hold_real_seconds": 1}]})";
