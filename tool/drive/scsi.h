@@ -61,7 +61,8 @@ inline void ReportOsError(const CommandRequest& request, const OsError& error) {
 
 // The transfer mode of a drive's ATA device where the platform tells it: `offered` is false
 // where the platform has no such facility; `mode` is empty when it has but the mode cannot be
-// read. Modes as the kernel names them: "PIO4", "MWDMA2", "UDMA/33".
+// read. Modes as sysfs names them ("XFER_PIO_4", "XFER_MW_DMA_2", "XFER_UDMA_5") or as the
+// kernel's messages do ("PIO4", "MWDMA2", "UDMA/33").
 struct TransferModeRead {
   bool offered = false;
   std::optional<std::string> mode;

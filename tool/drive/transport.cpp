@@ -79,9 +79,11 @@ std::string OsError::Describe() const {
   return text;
 }
 
+// The kernel names modes "XFER_PIO_4", "XFER_MW_DMA_2" or "XFER_UDMA_5" in sysfs, and
+// "PIO4", "MWDMA2" or "UDMA/33" in its messages: both are understood.
 std::optional<bool> IsDmaTransferMode(const std::string& mode) {
   if (mode.find("DMA") != std::string::npos) return true;
-  if (mode.rfind("PIO", 0) == 0) return false;
+  if (mode.find("PIO") != std::string::npos) return false;
   return std::nullopt;
 }
 
