@@ -416,7 +416,7 @@ def replay_downloads(check, args, scenario, work):
     if not cases:
         return
     with open(f"{args.recorded}/image.args") as f:
-        image_args = [line.rstrip("\n") for line in f if line.strip()]
+        image_args = f.read().split("\n")[:-1]  # one argument a line; a blank one counts
     with open(scenario) as f:
         machine = json.load(f)
     for case in cases:

@@ -136,7 +136,7 @@ boot() {
   local shape=$1 how=$2 log=$work/$1.console
   local -a qemu=(qemu-system-x86_64 -accel "$how" -m 1024 -smp 1 -nodefaults -no-reboot
     -display none -serial "file:$log" -kernel "$kernel" -initrd "$initrd"
-    -append "console=ttyS0 panic=-1 loglevel=4 veltran.script=$here/guest.sh"
+    -append "console=ttyS0 panic=-1 loglevel=4 veltran.script=$here/guest.sh $append"
     -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap
     -virtfs "local,path=$share,mount_tag=share,security_model=none"
     "${drives[@]}")
@@ -168,7 +168,7 @@ status=0
 for shape in "${shapes[@]}"; do
   file=$here/shapes/$shape.sh
   [ -f "$file" ] || fail "no shape $shape"
-  drives=() cases=() image=()
+  drives=() cases=() image=() append=""
   # shellcheck source=/dev/null
   . "$file"
   job_cases=""

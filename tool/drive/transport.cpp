@@ -1,6 +1,7 @@
 #include "drive/transport.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "drive/catalogue.h"
@@ -80,8 +81,12 @@ std::string OsError::Describe() const {
 }
 
 std::optional<bool> IsDmaTransferMode(const std::string& mode) {
-  if (mode.find("DMA") != std::string::npos) return true;
-  if (mode.rfind("PIO", 0) == 0) return false;
+  // Linux's sysfs names the modes "XFER_PIO_4", "XFER_MW_DMA_2", "XFER_UDMA_5"; the short
+  // forms ("PIO4", "UDMA/33") are read too.
+  std::string_view name = mode;
+  if (name.starts_with("XFER_")) name.remove_prefix(5);
+  if (name.find("DMA") != std::string_view::npos) return true;
+  if (name.starts_with("PIO")) return false;
   return std::nullopt;
 }
 

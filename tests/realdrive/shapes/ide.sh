@@ -4,6 +4,9 @@ drives=(
   -drive "file=$disc,format=raw,media=cdrom,if=ide,index=0,readonly=on"
   -drive "if=ide,index=2,media=cdrom"
 )
+# The kernel sets the secondary master (port 2, device 0) to PIO 4; the primary master keeps the
+# DMA mode it agrees with QEMU: each kind of transfer mode is read from sysfs once.
+append="libata.force=2.00:pio4"
 # An image for QEMU's drives: type 1, so the prefix (three NULs on these drives) is not compared.
 # Both drives fit it; the first, the one with the disc, is chosen.
 image=(--vendor QEMU --product "QEMU DVD-ROM" --revision 2.6+ --type 1 --prefix "   ")
