@@ -348,6 +348,8 @@ const PreflightCase kPreflight[] = {
      "COMPLETE", true},
     {"LinuxSysfsMultiwordDmaIsRefused", "linux", R"("transfer_mode": "XFER_MW_DMA_2")", "", true,
      false, {}, "E8", true},
+    {"LinuxKernelUdmaNameIsRefused", "linux", R"("transfer_mode": "XFER_UDMA_5")", "", true, false,
+     {}, "E8", true},
     {"LinuxModeUnreadable", "linux", "", "", false, false, {kRegistryError}, "", false},
     {"LinuxModeNotApplicable", "linux", R"("transfer_mode": "<n/a>")", "", true, false, {}, "E9",
      true},

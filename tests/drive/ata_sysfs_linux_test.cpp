@@ -86,6 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, AtaModeFile,
     ::testing::Values(ModeCase{"Pio", "PIO4", "PIO4"}, ModeCase{"Udma", "UDMA/33", "UDMA/33"},
                       ModeCase{"Mwdma", "MWDMA2", "MWDMA2"}, ModeCase{"Udma7", "UDMA7", "UDMA7"},
+                      // The names the kernel writes there.
+                      ModeCase{"KernelPio", "XFER_PIO_4", "XFER_PIO_4"},
+                      ModeCase{"KernelPioSlow", "XFER_PIO_SLOW", "XFER_PIO_SLOW"},
+                      ModeCase{"KernelMwdma", "XFER_MW_DMA_2", "XFER_MW_DMA_2"},
+                      ModeCase{"KernelUdma", "XFER_UDMA_5", "XFER_UDMA_5"},
+                      ModeCase{"KernelUnknown", "XFER_UNKNOWN", std::nullopt},
                       ModeCase{"NotAvailable", "<n/a>", std::nullopt},
                       ModeCase{"Empty", "", std::nullopt},
                       ModeCase{"MissingFile", std::nullopt, std::nullopt}),

@@ -11,6 +11,7 @@ trace (units.out, units.trace), and scenario.json, the same drives described for
 machine.
 """
 import argparse
+import json
 import os
 import subprocess
 import sys
@@ -21,6 +22,15 @@ UNITS_COMMANDS = ["tur", "identify", "eject", "tur", "inquiry"]
 SCAN_INQUIRY = "120000002400"
 LIST_INQUIRY = "120000006000000000000000"
 VENDOR_IDENTIFY = "ff00ff0000000000000000aa"
+TEST_UNIT_READY = "000000000000"
+EJECT = "1b0000000200"
+FIRST_VENDOR_WRITE = "ff0001000000000000000000"
+READY_PROBES = 5
+TRANSFER_MODE = "  transfer mode: "
+OPTIONS = {"live": ["-LIVE"], "test": ["-TEST"]}
+REMOVE_DISC = "Remove the Disc in the Drive !!"
+FLASH_CMD_FAIL = "Flash Cmd Fail!!"
+TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 class Checker:
@@ -84,6 +94,126 @@ def compare_text(check, what, a, b):
             return
 
 
+def without_transfer_modes(report):
+    return "".join(line for line in report.splitlines(True) if not line.startswith(TRANSFER_MODE))
+
+
+def case_options(case):
+    """download-LABEL[-live|-test]: the test option the flash tool is started with."""
+    return OPTIONS.get(case.rsplit("-", 1)[-1], [])
+
+
+def image_header(image):
+    """The identification in an image's trailer: (identity, revision, type, prefix)."""
+    header = image[len(image) - 48:]
+    return header[0:24], header[24:28], header[30], header[32:35]
+
+
+def read_states(path):
+    """{sgN: "tray closed medium yes", ...} from media_state in the guest."""
+    return dict(line.split(" ", 1) for line in text(path).splitlines() if line.strip())
+
+
+def fitting_drive(report, image):
+    """The list position of the first drive the image fits, from the probe's report of the
+    identities after the rules: the same 24-character identity and, for type 4, the same prefix."""
+    ident, _, kind, prefix = image_header(image)
+    identities = [line for line in report.splitlines() if line.startswith("  identity : ")]
+    prefixes = [line for line in report.splitlines() if line.startswith("  prefix   : ")]
+    for i, (identity, drive_prefix) in enumerate(zip(identities, prefixes)):
+        if identity != f'  identity : "{escape(ident)}"':
+            continue
+        if kind == 4 and not drive_prefix.startswith(f'  prefix   : "{escape(prefix)}"'):
+            continue
+        return i
+    return None
+
+
+def rejected_write_crc(image, sense):
+    """The buffer after the first VENDOR WRITE was rejected: the block sent, with the sense key,
+    ASC and ASCQ copied to bytes 2, 12 and 13."""
+    block = bytearray(image[:32768])
+    block[2], block[12], block[13] = sense
+    return f"{zlib.crc32(block):08x}"
+
+
+def expected_download(device, disc, options, image):
+    """What a download for that drive sends from its medium probe on, line by line."""
+    d = str(device)
+    if disc:
+        lines = [["scsi", d, TEST_UNIT_READY, "in", "0", "01", "00000000"]]
+        if not options:
+            lines.append(["scsi", d, EJECT, "in", "0", "01", "00000000"])
+        return lines
+    lines = [["scsi", d, TEST_UNIT_READY, "in", "0", "04", "00000000"]] * READY_PROBES
+    lines.append(["lock", d, "on", "ok"])
+    lines.append(["scsi", d, FIRST_VENDOR_WRITE, "out", "32768", "04",
+                  rejected_write_crc(image, (0x05, 0x20, 0x00))])
+    lines.append(["lock", d, "off", "ok"])
+    return lines
+
+
+def check_download(check, results, case, target, inventory, report, image):
+    """One run of the flash tool in automatic mode: the drive it chose, its medium probe, what
+    followed (the eject and the refusal, or the rejected first block and the failure path), the
+    test log, the box, the drives afterwards and no restart."""
+    name = f"{case}-{target}"
+    options = case_options(case)
+    rc = text(f"{results}/{name}.rc").strip()
+    check.expect(rc == "0", f"{name}: exit status {rc} (124: it did not close by itself): "
+                 + text(f"{results}/{name}.err")[-300:])
+    device = fitting_drive(report, image)
+    if not check.expect(device is not None, f"{name}: the image fits no drive of the probe's report"):
+        return
+    sg = inventory[device][0]
+    before = read_states(f"{results}/{name}.before")
+    after = read_states(f"{results}/{name}.after")
+    state = before.get(sg, "unknown")
+    if not check.expect(state in ("tray closed medium yes", "tray closed medium no", "tray open medium no"),
+                        f"{name}: drive {device} ({sg}) before the run: {state}"):
+        return
+    disc = state.endswith("medium yes")
+    label = case.split("-")[1]
+    check.expect(label == ("disc" if disc else "nodisc"),
+                 f"{name}: the case wants '{label}', drive {device} was '{state}'")
+
+    out = text(f"{results}/{name}.out")
+    chosen = [line for line in out.splitlines() if line.startswith("Drive : ")]
+    item = escape(read(f"{results}/sgraw-inquiry.{sg}.bin").ljust(96, b"\0")[8:36])
+    check.expect(chosen[-1:] == [f"Drive : {item}"], f"{name}: chose {chosen[-1:]}, not drive {device}")
+    check.expect("Status : READY" in out.splitlines(), f"{name}: the image was not shown ready")
+
+    trace = trace_lines(f"{results}/{name}.trace")
+    start = next((i for i, t in enumerate(trace) if t[0] == "scsi" and t[2] == TEST_UNIT_READY), None)
+    if check.expect(start is not None, f"{name}: no medium probe in the trace"):
+        want = expected_download(device, disc, options, image)
+        got = trace[start:]
+        check.expect(got == want, f"{name}: from the medium probe on the trace is\n    "
+                     + "\n    ".join(" ".join(t) for t in got) + "\n  not\n    "
+                     + "\n    ".join(" ".join(t) for t in want))
+    check.expect(not any(t[0] == "restart" for t in trace), f"{name}: a restart was requested")
+    check.expect(not os.path.exists(f"{results}/systemctl.calls"),
+                 f"{name}: systemctl was called: {text(f'{results}/systemctl.calls') if os.path.exists(f'{results}/systemctl.calls') else ''}")
+
+    box = REMOVE_DISC if disc else FLASH_CMD_FAIL
+    shown = [b for b in (REMOVE_DISC, FLASH_CMD_FAIL) if b in out.splitlines()]
+    check.expect(shown == ([] if options else [box]), f"{name}: boxes shown {shown}")
+    log = f"{results}/{name}.log"
+    if options == ["-LIVE"]:
+        codes = text(log).split() if os.path.exists(log) else None
+        want = ["START", "P1", "P2", "P3", "P4"] + (["E4"] if disc else ["P5", "P6", "E6"])
+        check.expect(codes == want, f"{name}: test log {codes}, not {want}")
+    else:
+        check.expect(not os.path.exists(log), f"{name}: a test log in the working folder")
+
+    for other, was in before.items():
+        now = after.get(other)
+        if other == sg and disc and not options:
+            check.expect(now == "tray open medium no", f"{name}: {sg} after the eject: {now}")
+        else:
+            check.expect(now == was, f"{name}: {other} was '{was}', is '{now}'")
+
+
 def parse_units(out):
     """{device: [(command, status, sense, data), ...]} from realdrive-commands output."""
     result = {}
@@ -104,6 +234,10 @@ def check_live(args):
     count = len(inventory)
     check.expect(count > 0, "the guest found no optical drive")
 
+    transfer = dict(line.split(" ", 1) for line in text(f"{results}/transfer.out").splitlines())
+    transfer = [transfer.get(sg, "missing") for sg, _, _ in inventory]
+    image = read(f"{results}/autorun.bin") if os.path.exists(f"{results}/autorun.bin") else None
+
     inquiry_scan, inquiry = [], []
     for sg, _, _ in inventory:
         inquiry_scan.append(read(f"{results}/sgraw-inquiry-scan.{sg}.bin"))
@@ -111,6 +245,10 @@ def check_live(args):
         identify = text(f"{results}/sgraw-identify.{sg}.err")
         check.expect("Check Condition" in identify and "Invalid command operation code" in identify,
                      f"sg_raw: {sg} did not reject VENDOR IDENTIFY as an unknown command")
+        if image is not None:
+            write = text(f"{results}/sgraw-write.{sg}.err")
+            check.expect("Check Condition" in write and "Invalid command operation code" in write,
+                         f"sg_raw: {sg} did not reject VENDOR WRITE as an unknown command: {write!r}")
 
     for target in targets:
         for case in ("scan", "units"):
@@ -133,6 +271,20 @@ def check_live(args):
                          f"{sg}: sg_raw's INQUIRY and the kernel's identity differ")
             check.expect(i < len(prefixes) and prefixes[i].endswith("(from INQUIRY)"),
                          f"scan {target}: drive {i}: prefix not taken from INQUIRY")
+
+        # The transfer mode of each ATA drive, as libata reports it; none for the others. Only
+        # the native build asks the kernel.
+        modes = [line[len(TRANSFER_MODE):] for line in lines if line.startswith(TRANSFER_MODE)]
+        if target == "native":
+            wanted = [m for m in transfer if m != "none"]
+            check.expect(modes == wanted, f"scan {target}: transfer modes {modes}, sysfs {transfer}")
+            blocks = report.split("\nDrive ")[1:]
+            for i, block in enumerate(blocks):
+                listed = TRANSFER_MODE in block
+                check.expect(listed == (i < len(transfer) and transfer[i] != "none"),
+                             f"scan {target}: drive {i}: transfer mode listed: {listed}, sysfs {transfer}")
+        else:
+            check.expect(modes == [], f"scan {target}: transfer modes {modes}")
 
         # The scan's data equals what sg_raw reads; VENDOR IDENTIFY is rejected by every drive.
         trace = trace_lines(f"{results}/scan-{target}.trace")
@@ -172,7 +324,18 @@ def check_live(args):
             check.expect(got[4][1] == "01" and got[4][3] == inquiry[i].hex(),
                          f"units {target}: drive {i}: INQUIRY data is not sg_raw's")
 
-    # The same guest through each target: the same commands, the same answers.
+    downloads = [c for c in args.cases.split() if c.startswith("download-")]
+    tool_targets = args.tool_targets.split()
+    for case in downloads:
+        if not check.expect(image is not None, f"{case}: the shape has no image"):
+            break
+        for target in tool_targets:
+            check_download(check, results, case, target, inventory,
+                           text(f"{results}/scan-native.out") if "native" in targets
+                           else text(f"{results}/scan-{target}.out"), image)
+
+    # The same guest through each target: the same commands, the same answers. Only the native
+    # probe lists transfer modes.
     if "native" in targets:
         for target in targets:
             if target == "native":
@@ -182,7 +345,15 @@ def check_live(args):
                                trace_lines(f"{results}/{case}-native.trace"),
                                trace_lines(f"{results}/{case}-{target}.trace"))
                 compare_text(check, f"{case} output native/{target}",
-                             text(f"{results}/{case}-native.out"), text(f"{results}/{case}-{target}.out"))
+                             without_transfer_modes(text(f"{results}/{case}-native.out")),
+                             text(f"{results}/{case}-{target}.out"))
+            # The window program's output is its boxes, not the console's lines: the traces
+            # and the test logs are compared.
+            if target in tool_targets:
+                for case in downloads:
+                    compare_traces(check, f"{case} trace native/{target}",
+                                   trace_lines(f"{results}/{case}-native.trace"),
+                                   trace_lines(f"{results}/{case}-{target}.trace"))
         # The recorded run of these drives still describes them.
         if check.expect(os.path.isdir(args.recorded),
                         f"no recorded run in {args.recorded}: record one with run.sh --record"):
@@ -192,7 +363,25 @@ def check_live(args):
                                trace_lines(f"{args.recorded}/{case}.trace"))
                 compare_text(check, f"{case} output live/recorded",
                              text(f"{results}/{case}-native.out"), text(f"{args.recorded}/{case}.out"))
-    return finish(check, f"{count} drive(s), targets {' '.join(targets)}")
+            if "native" in tool_targets:
+                for case in downloads:
+                    for ext in ("trace", "out", "log", "before"):
+                        mine, kept = f"{results}/{case}-native.{ext}", f"{args.recorded}/{case}.{ext}"
+                        if not check.expect(os.path.exists(mine) == os.path.exists(kept),
+                                            f"{case}: {ext} in the live run: {os.path.exists(mine)}, "
+                                            f"in the recorded run: {os.path.exists(kept)}"):
+                            continue
+                        if not os.path.exists(mine):
+                            continue
+                        if ext == "trace":
+                            compare_traces(check, f"{case} trace live/recorded",
+                                           trace_lines(mine), trace_lines(kept))
+                        else:
+                            compare_text(check, f"{case} {ext} live/recorded", text(mine), text(kept))
+    summary = f"{count} drive(s), targets {' '.join(targets)}"
+    if downloads:
+        summary += f"; {len(downloads)} download case(s) for {' '.join(tool_targets) or 'no target'}"
+    return finish(check, summary)
 
 
 def check_replay(args):
@@ -214,7 +403,46 @@ def check_replay(args):
                            trace_lines(trace))
             compare_text(check, f"{case} output", text(f"{args.recorded}/{case}.out"),
                          done.stdout.decode("latin-1"))
+        replay_downloads(check, args, scenario, work)
     return finish(check, "the virtual drives answer as the recorded real ones")
+
+
+def replay_downloads(check, args, scenario, work):
+    """The recorded download runs on the virtual machine: each drive holds a disc when the real
+    one held a medium before that run (the model has no tray: an open one is a drive without a
+    disc), the shape's image is made again from its arguments."""
+    cases = sorted(f[:-len(".trace")] for f in os.listdir(args.recorded)
+                   if f.startswith("download-") and f.endswith(".trace"))
+    if not cases:
+        return
+    with open(f"{args.recorded}/image.args") as f:
+        image_args = f.read().split("\n")[:-1]  # one argument a line; a blank one counts
+    with open(scenario) as f:
+        machine = json.load(f)
+    for case in cases:
+        states = read_states(f"{args.recorded}/{case}.before")
+        for drive, sg in zip(machine["drives"], sorted(states, key=lambda n: int(n[2:]))):
+            drive["disc"] = states[sg].endswith("medium yes")
+        folder = f"{work}/{case}"
+        os.makedirs(folder)
+        with open(f"{folder}/machine.json", "w") as f:
+            json.dump(machine, f)
+        subprocess.run([sys.executable, f"{TOP}/scripts/make-test-image", *image_args,
+                        "-o", f"{folder}/AUTORUN.BIN"], check=True)
+        trace = f"{folder}/run.trace"
+        done = subprocess.run([f"{args.bin}/veltran", f"--virtual={folder}/machine.json",
+                               f"--trace={trace}", *case_options(case)],
+                              cwd=folder, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        if not check.expect(done.returncode == 0, f"{case}: exit {done.returncode}: {done.stderr!r}"):
+            continue
+        compare_traces(check, f"{case} trace", trace_lines(f"{args.recorded}/{case}.trace"),
+                       trace_lines(trace))
+        compare_text(check, f"{case} output", text(f"{args.recorded}/{case}.out"),
+                     done.stdout.decode("latin-1"))
+        kept, log = f"{args.recorded}/{case}.log", f"{folder}/VELTRAN.TMP"
+        check.expect(os.path.exists(kept) == os.path.exists(log), f"{case}: a test log in one run only")
+        if os.path.exists(kept) and os.path.exists(log):
+            compare_text(check, f"{case} log", text(kept), text(log))
 
 
 def finish(check, summary):
@@ -233,6 +461,8 @@ def main():
     parser.add_argument("--results")
     parser.add_argument("--recorded", required=True)
     parser.add_argument("--targets", default="native")
+    parser.add_argument("--tool-targets", default="native")
+    parser.add_argument("--cases", default="")
     parser.add_argument("--replay", action="store_true")
     parser.add_argument("--bin")
     args = parser.parse_args()

@@ -56,6 +56,20 @@ for t in $targets; do
     [ -f "${bin[$t]}/$p$suffix" ] || fail "${bin[$t]}/$p$suffix is missing: build the $t preset"
   done
 done
+# The flash tool runs the download cases. The native one is built with the rest; a Windows build
+# may not have its window program yet: its download cases are then left out, and said so.
+tool_targets=""
+for t in $targets; do
+  if [ "$t" = native ]; then
+    [ -f "${bin[$t]}/veltran" ] || fail "${bin[$t]}/veltran is missing: build the native preset"
+    tool_targets+=" $t"
+  elif [ -f "${bin[$t]}/veltran.exe" ]; then
+    tool_targets+=" $t"
+  else
+    echo "realdrive: NOT RUN: the download cases for $t (${bin[$t]}/veltran.exe is not built)"
+  fi
+done
+tool_targets=${tool_targets# }
 
 mkdir -p "$work"
 share=$work/share
@@ -122,7 +136,7 @@ boot() {
   local shape=$1 how=$2 log=$work/$1.console
   local -a qemu=(qemu-system-x86_64 -accel "$how" -m 1024 -smp 1 -nodefaults -no-reboot
     -display none -serial "file:$log" -kernel "$kernel" -initrd "$initrd"
-    -append "console=ttyS0 panic=-1 loglevel=4 veltran.script=$here/guest.sh"
+    -append "console=ttyS0 panic=-1 loglevel=4 veltran.script=$here/guest.sh $append"
     -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap
     -virtfs "local,path=$share,mount_tag=share,security_model=none"
     "${drives[@]}")
@@ -154,19 +168,25 @@ status=0
 for shape in "${shapes[@]}"; do
   file=$here/shapes/$shape.sh
   [ -f "$file" ] || fail "no shape $shape"
-  drives=() cases=()
+  drives=() cases=() image=() append=""
   # shellcheck source=/dev/null
   . "$file"
   job_cases=""
   for c in "${cases[@]}"; do
     case $c in
       scan | units) for t in $targets; do job_cases+="$c:$t,"; done ;;
+      download-*) for t in $tool_targets; do job_cases+="$c:$t,"; done ;;
       *) job_cases+="$c," ;;
     esac
   done
   count=$(printf '%s\n' "${drives[@]}" | grep -c 'media=cdrom' || true)
   [ -z "$wine_targets" ] || map_letters "$count"
-  rm -rf "$share/results" "$work/results/$shape"
+  rm -rf "$share/results" "$work/results/$shape" "$share/autorun.bin"
+  # The shape's image for the download cases (make-test-image arguments).
+  if [ ${#image[@]} -gt 0 ]; then
+    python3 "$top/scripts/make-test-image" "${image[@]}" -o "$share/autorun.bin" ||
+      fail "$shape: cannot make its image"
+  fi
   cat >"$share/job.sh" <<JOB
 shape=$shape
 cases=${job_cases%,}
@@ -195,6 +215,7 @@ JOB
     status=1
     continue
   fi
+  if [ -f "$share/autorun.bin" ]; then cp "$share/autorun.bin" "$work/results/$shape/autorun.bin"; fi
   if [ $record = 1 ]; then
     mkdir -p "$here/recorded/$shape"
     for c in scan units; do
@@ -202,9 +223,21 @@ JOB
         tr -d '\r' <"$work/results/$shape/$c-native.$ext" >"$here/recorded/$shape/$c.$ext"
       done
     done
+    rm -f "$here/recorded/$shape"/download-* "$here/recorded/$shape/image.args"
+    for c in "${cases[@]}"; do
+      case $c in
+        download-*)
+          for ext in out trace log before; do
+            [ ! -f "$work/results/$shape/$c-native.$ext" ] ||
+              tr -d '\r' <"$work/results/$shape/$c-native.$ext" >"$here/recorded/$shape/$c.$ext"
+          done ;;
+      esac
+    done
+    if [ ${#image[@]} -gt 0 ]; then printf '%s\n' "${image[@]}" >"$here/recorded/$shape/image.args"; fi
     echo "realdrive: $shape recorded in $here/recorded/$shape"
   fi
   python3 "$here/check.py" --shape "$shape" --results "$work/results/$shape" \
-    --recorded "$here/recorded/$shape" --targets "$targets" || status=1
+    --recorded "$here/recorded/$shape" --targets "$targets" --tool-targets "$tool_targets" \
+    --cases "${cases[*]}" || status=1
 done
 exit $status

@@ -1,6 +1,7 @@
 #include "drive/transport.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "drive/catalogue.h"
@@ -79,11 +80,13 @@ std::string OsError::Describe() const {
   return text;
 }
 
-// The kernel names modes "XFER_PIO_4", "XFER_MW_DMA_2" or "XFER_UDMA_5" in sysfs, and
-// "PIO4", "MWDMA2" or "UDMA/33" in its messages: both are understood.
 std::optional<bool> IsDmaTransferMode(const std::string& mode) {
-  if (mode.find("DMA") != std::string::npos) return true;
-  if (mode.find("PIO") != std::string::npos) return false;
+  // Linux's sysfs names the modes "XFER_PIO_4", "XFER_MW_DMA_2", "XFER_UDMA_5"; the short
+  // forms ("PIO4", "UDMA/33") are read too.
+  std::string_view name = mode;
+  if (name.starts_with("XFER_")) name.remove_prefix(5);
+  if (name.find("DMA") != std::string_view::npos) return true;
+  if (name.starts_with("PIO")) return false;
   return std::nullopt;
 }
 

@@ -149,7 +149,9 @@ DriveReply VirtualDrive::Dispatch(const std::uint8_t* cdb, std::uint8_t cdbLengt
     case 0xFF:
       if (cdbLength != 12) return Refuse(kAscInvalidFieldInCdb);
       if (cdb[2] == 0xFF && cdb[11] == 0xAA && !toDrive) return VendorIdentify(data, length);
-      if (cdb[2] == 0x01 && toDrive) return VendorWrite(cdb, data, length);
+      if (cdb[2] == 0x01 && toDrive) {
+        return config_.vendorWrite ? VendorWrite(cdb, data, length) : Refuse(kAscInvalidOpcode);
+      }
       return Refuse(kAscInvalidFieldInCdb);
     default:
       return Refuse(kAscInvalidOpcode);

@@ -116,7 +116,7 @@ Scenario Reader::Top(const Json& j) const {
 ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) const {
   RequireObject(j, where,
                 {"letter", "host_adapter", "target", "lun", "inquiry", "vendor_identify_prefix",
-                 "disc", "program_seconds", "hold_real_seconds", "transfer_mode", "faults"});
+                 "vendor_write", "disc", "program_seconds", "hold_real_seconds", "transfer_mode", "faults"});
   ScenarioDrive d;
   if (nt) {
     if (!j.contains("letter")) Fail(where, "a drive of an nt machine needs a \"letter\"");
@@ -134,6 +134,7 @@ ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) co
   if (j.contains("vendor_identify_prefix")) {
     d.vendorIdentifyPrefix = String(j["vendor_identify_prefix"], where + ".vendor_identify_prefix", 3);
   }
+  if (j.contains("vendor_write")) d.vendorWrite = Bool(j["vendor_write"], where + ".vendor_write");
   if (j.contains("disc")) d.disc = Bool(j["disc"], where + ".disc");
   if (j.contains("program_seconds")) {
     d.programSeconds = Number(j["program_seconds"], where + ".program_seconds", 3600);

@@ -36,12 +36,16 @@ struct ScenarioDrive {
   // drive has, as QEMU's SCSI drives answer.
   bool additionalLengthOfSent = false;
   std::optional<std::string> vendorIdentifyPrefix;
+  // False for a drive that does not know VENDOR WRITE (as QEMU's drives): it rejects it as an
+  // unknown command.
+  bool vendorWrite = true;
   bool disc = false;
   std::uint32_t programSeconds = 0;
   // Real time the drive also takes over the final command of a download, for tests of what
   // happens meanwhile.
   std::uint32_t holdRealSeconds = 0;
-  // The ATA transfer mode a Linux machine reports for the drive ("PIO4", "UDMA/33"); nothing:
+  // The ATA transfer mode a Linux machine reports for the drive ("XFER_PIO_4", "XFER_UDMA_5" as
+  // the kernel names them, or the short forms "PIO4", "UDMA/33"); nothing:
   // none can be read.
   std::optional<std::string> transferMode;
   std::vector<ScenarioFault> faults;

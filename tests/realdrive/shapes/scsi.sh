@@ -9,4 +9,8 @@ drives=(
   -drive if=none,id=cd2,media=cdrom
   -device "scsi-cd,bus=scsi.0,scsi-id=2,drive=cd2,vendor=TRUO,product=CD-ROM  GA-R837C,ver=TR00"
 )
-cases=(inventory sgraw scan units)
+# An image of type 4 for the second drive: its identity, and the prefix its revision gives. The
+# third drive, taken for a drive of another model, does not fit; the first one neither.
+image=(--vendor BRELMONT --product "CDW/DVD GA-W837C" --revision NA01 --type 4 --prefix "NA ")
+# The download cases find no disc: the first vendor command is rejected.
+cases=(inventory sgraw scan units download-nodisc download-nodisc-live download-nodisc-test)
