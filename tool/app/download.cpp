@@ -329,11 +329,14 @@ void Download::StartWorker(u8 device) {
   restartHold_.store(1);
   workerRunning_.store(true);
   if (worker_.joinable()) worker_.join();
-  worker_ = std::thread([this, device] { DownloadWorker(device); });
+  ClockParticipation participation(ctx_.system.clock(), ClockParticipation::Thread::kToBeStarted);
+  worker_ = std::thread([this, device, p = std::move(participation)]() mutable {
+    p.Enter();
+    DownloadWorker(device);
+  });
 }
 
 void Download::DownloadWorker(u8 device) {
-  const ClockParticipation participation(ctx_.system.clock());
   const u8 status = SendFinalCommand(device);
   Unlock(device);
   ctx_.window.Post([this] { ctx_.window.SetBusy(false); });
@@ -438,12 +441,11 @@ void Download::Timer1Timer() {
   }
 }
 
+// An automatic image's failure is logged; the box is shown whenever a user may be watching, so
+// that a failed write never ends the program without a word.
 void Download::CloseAfterBlockFailure() {
-  if (ctx_.state.image.ImagePresent) {
-    Log("E6");
-  } else {
-    ShowError(kFlashCmdFail);
-  }
+  if (ctx_.state.image.ImagePresent) Log("E6");
+  if (!ctx_.state.image.ImagePresent || !testOption()) ShowError(kFlashCmdFail);
   ctx_.window.SetBusy(false);
   ctx_.window.Close();
 }

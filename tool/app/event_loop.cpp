@@ -29,6 +29,11 @@ bool EventLoop::TimerEnabled(TimerId timer) const {
   return deadlines_[static_cast<std::size_t>(timer)].has_value();
 }
 
+bool EventLoop::WorkPending() const {
+  std::lock_guard lock(mutex_);
+  return !posted_.empty();
+}
+
 std::optional<std::uint64_t> EventLoop::NextDeadline() const {
   std::lock_guard lock(mutex_);
   std::optional<std::uint64_t> next;

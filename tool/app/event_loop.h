@@ -26,6 +26,8 @@ class EventLoop {
   // Window thread. Enabling a timer (again) starts its interval from now.
   void EnableTimer(TimerId timer, bool enabled);
   bool TimerEnabled(TimerId timer) const;
+  // True while work is posted and not yet run.
+  bool WorkPending() const;
 
   // Runs on the calling thread until Quit; `fire` runs a timer's handler.
   void Run(const std::function<void(TimerId)>& fire);

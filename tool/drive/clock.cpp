@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace veltran {
 
@@ -96,20 +97,33 @@ void VirtualClock::AdvanceIfAllWait() {
 
 void VirtualClock::BeginParticipating() {
   std::lock_guard lock(mutex_);
-  participatingIn = this;
   ++running_;
+}
+
+void VirtualClock::EnterParticipation() {
+  std::lock_guard lock(mutex_);
+  participatingIn = this;
 }
 
 void VirtualClock::EndParticipating() {
   std::lock_guard lock(mutex_);
-  participatingIn = nullptr;
+  if (participatingIn == this) participatingIn = nullptr;
   --running_;
   AdvanceIfAllWait();
 }
 
-ClockParticipation::ClockParticipation(Clock& clock)
+ClockParticipation::ClockParticipation(Clock& clock, Thread thread)
     : clock_(dynamic_cast<VirtualClock*>(&clock)) {
-  if (clock_ != nullptr) clock_->BeginParticipating();
+  if (clock_ == nullptr) return;
+  clock_->BeginParticipating();
+  if (thread == Thread::kThis) clock_->EnterParticipation();
+}
+
+ClockParticipation::ClockParticipation(ClockParticipation&& other) noexcept
+    : clock_(std::exchange(other.clock_, nullptr)) {}
+
+void ClockParticipation::Enter() {
+  if (clock_ != nullptr) clock_->EnterParticipation();
 }
 
 ClockParticipation::~ClockParticipation() {

@@ -53,8 +53,10 @@ class VirtualClock final : public Clock {
   void WaitUntil(std::optional<std::uint64_t> deadline, Wakeup& wakeup) override;
   void Wake(Wakeup& wakeup) override;
 
-  // A thread that runs between its waits holds time still while it runs.
+  // A thread that runs between its waits holds time still while it runs. A thread that starts
+  // another counts it from before the start (Begin), and the new thread then enters (Enter).
   void BeginParticipating();
+  void EnterParticipation();
   void EndParticipating();
 
  private:
@@ -75,14 +77,21 @@ class VirtualClock final : public Clock {
   std::map<std::uint64_t, Waiter> waiters_;  // by the order they began waiting
 };
 
-// Keeps the calling thread a participant of a virtual clock for its lifetime; nothing for
-// other clocks.
+// Keeps a thread a participant of a virtual clock for the object's lifetime; nothing for other
+// clocks. Made on the thread that takes part, or made by the thread that starts it, moved into
+// the new thread and entered there first thing, so that no time passes in between.
 class ClockParticipation {
  public:
-  explicit ClockParticipation(Clock& clock);
+  enum class Thread { kThis, kToBeStarted };
+  explicit ClockParticipation(Clock& clock, Thread thread = Thread::kThis);
   ~ClockParticipation();
+  ClockParticipation(ClockParticipation&& other) noexcept;
   ClockParticipation(const ClockParticipation&) = delete;
   ClockParticipation& operator=(const ClockParticipation&) = delete;
+  ClockParticipation& operator=(ClockParticipation&&) = delete;
+
+  // On the started thread.
+  void Enter();
 
  private:
   VirtualClock* clock_;

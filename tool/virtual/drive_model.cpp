@@ -1,7 +1,9 @@
 #include "virtual/drive_model.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace veltran {
 namespace {
@@ -68,8 +70,17 @@ std::optional<std::size_t> TrailerRevisionOffset(const std::vector<std::uint8_t>
 
 }  // namespace
 
-VirtualDrive::VirtualDrive(ScenarioDrive config, Clock& clock)
-    : config_(std::move(config)), clock_(clock), revision_(config_.revision) {}
+VirtualDrive::VirtualDrive(ScenarioDrive config, Clock& clock,
+                           std::function<void(const std::string& revision)> received)
+    : config_(std::move(config)),
+      clock_(clock),
+      onReceived_(std::move(received)),
+      revision_(config_.revision) {}
+
+std::string VirtualDrive::revision() const {
+  std::lock_guard lock(mutex_);
+  return revision_;
+}
 
 std::uint32_t VirtualDrive::commandsReceived() const {
   std::lock_guard lock(mutex_);
@@ -240,7 +251,12 @@ DriveReply VirtualDrive::ReceiveDiagnostic(const std::uint8_t* cdb, std::uint8_t
   return Good();
 }
 
-void VirtualDrive::Program() { clock_.SleepMs(config_.programSeconds * 1000); }
+void VirtualDrive::Program() {
+  clock_.SleepMs(config_.programSeconds * 1000);
+  if (config_.holdRealSeconds > 0) {
+    std::this_thread::sleep_for(std::chrono::seconds(config_.holdRealSeconds));
+  }
+}
 
 void VirtualDrive::Complete(std::vector<std::uint8_t> image, std::size_t revisionOffset) {
   const std::optional<std::size_t> at =
@@ -249,6 +265,7 @@ void VirtualDrive::Complete(std::vector<std::uint8_t> image, std::size_t revisio
     revision_.assign(reinterpret_cast<const char*>(&image[*at]), 4);
   }
   images_.push_back(std::move(image));
+  if (onReceived_) onReceived_(revision_);
 }
 
 }  // namespace veltran

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,13 +24,16 @@ struct DriveReply {
 
 class VirtualDrive {
  public:
-  VirtualDrive(ScenarioDrive config, Clock& clock);
+  // `received` is told the revision of each image the drive has received whole.
+  VirtualDrive(ScenarioDrive config, Clock& clock,
+               std::function<void(const std::string& revision)> received = {});
 
   // Runs one command. `data` holds `length` bytes to send, or receives the reply.
   DriveReply Execute(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
                      std::uint32_t length, bool toDrive);
 
   const ScenarioDrive& config() const { return config_; }
+  std::string revision() const;
   std::uint32_t commandsReceived() const;
   // Images the drive has received whole, oldest first.
   std::vector<std::vector<std::uint8_t>> receivedImages() const;
@@ -48,6 +52,7 @@ class VirtualDrive {
 
   ScenarioDrive config_;
   Clock& clock_;
+  std::function<void(const std::string&)> onReceived_;
   mutable std::mutex mutex_;
   std::uint32_t received_ = 0;
   std::string revision_;

@@ -1,14 +1,65 @@
 #include "virtual/machine.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace veltran {
 
 VirtualMachine::VirtualMachine(Scenario scenario)
     : scenario_(std::move(scenario)), terminated_(scenario_.processes.size(), false) {
-  for (const ScenarioDrive& d : scenario_.drives) {
-    drives_.push_back(std::make_unique<VirtualDrive>(d, clock_));
+  kept_ = ReadState();
+  for (std::size_t i = 0; i < scenario_.drives.size(); ++i) {
+    ScenarioDrive d = scenario_.drives[i];
+    if (auto kept = kept_.find(i); kept != kept_.end()) d.revision = kept->second;
+    auto keep = [this, i](const std::string& revision) { KeepRevision(i, revision); };
+    drives_.push_back(std::make_unique<VirtualDrive>(
+        std::move(d), clock_,
+        scenario_.stateFile.empty() ? std::function<void(const std::string&)>() : keep));
   }
+}
+
+std::map<std::size_t, std::string> VirtualMachine::ReadState() const {
+  std::map<std::size_t, std::string> kept;
+  if (scenario_.stateFile.empty()) return kept;
+  std::ifstream in(scenario_.stateFile, std::ios::binary);
+  if (!in) return kept;  // no run has kept anything yet
+  const auto fail = [this](const std::string& why) {
+    throw ScenarioError(scenario_.stateFile + ": " + why);
+  };
+  const nlohmann::json state = nlohmann::json::parse(in, nullptr, false);
+  if (!state.is_object() || !state.contains("revisions") || !state["revisions"].is_object()) {
+    fail("not a drive state file");
+  }
+  for (const auto& [position, revision] : state["revisions"].items()) {
+    std::size_t at = 0;
+    std::istringstream number(position);
+    if (!(number >> at) || !number.eof() || at >= scenario_.drives.size() ||
+        !revision.is_string() || revision.get<std::string>().size() > 4) {
+      fail("revisions[\"" + position + "\"] does not name a drive and its revision");
+    }
+    kept[at] = revision.get<std::string>();
+  }
+  return kept;
+}
+
+// Written whole under a temporary name and renamed, so that a reader never sees half a file.
+void VirtualMachine::KeepRevision(std::size_t position, const std::string& revision) {
+  std::lock_guard lock(mutex_);
+  kept_[position] = revision;
+  nlohmann::json state;
+  state["revisions"] = nlohmann::json::object();
+  for (const auto& [at, kept] : kept_) state["revisions"][std::to_string(at)] = kept;
+  const std::string temporary = scenario_.stateFile + ".new";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << state.dump(2) << "\n";
+    if (!out) return;
+  }
+  std::error_code ignored;
+  std::filesystem::rename(temporary, scenario_.stateFile, ignored);
 }
 
 VirtualDrive* VirtualMachine::DriveAtLetter(char letter) {

@@ -1,6 +1,7 @@
 // The whole virtual machine: its drives, registry, processes and restart, built from a scenario.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,11 +33,17 @@ class VirtualMachine {
   void CountRestartRequest() { ++restartRequests_; }
 
  private:
+  // The revisions a state file kept from earlier runs, by drive position; throws ScenarioError
+  // for a file that cannot be read as one.
+  std::map<std::size_t, std::string> ReadState() const;
+  void KeepRevision(std::size_t position, const std::string& revision);
+
   Scenario scenario_;
   VirtualClock clock_;
   std::vector<std::unique_ptr<VirtualDrive>> drives_;
   mutable std::mutex mutex_;
   std::vector<bool> terminated_;
+  std::map<std::size_t, std::string> kept_;
   int restartRequests_ = 0;
 };
 

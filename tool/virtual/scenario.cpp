@@ -1,6 +1,7 @@
 #include "virtual/scenario.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
@@ -79,9 +80,15 @@ class Reader {
 
 Scenario Reader::Top(const Json& j) const {
   RequireObject(j, "top level",
-                {"platform", "drives", "registry", "processes", "restart", "shutdown_privilege"});
+                {"platform", "drives", "registry", "processes", "restart", "shutdown_privilege",
+                 "state"});
   Scenario s;
-  if (j.contains("platform")) s.nt = Choice(j["platform"], "platform", {"nt", "9x"}) == "nt";
+  if (j.contains("platform")) {
+    const std::string platform = Choice(j["platform"], "platform", {"nt", "9x", "linux"});
+    s.nt = platform != "9x";
+    s.linuxHost = platform == "linux";
+  }
+  if (j.contains("state")) s.stateFile = String(j["state"], "state", 4096);
   if (j.contains("drives")) {
     const Json& drives = j["drives"];
     if (!drives.is_array()) Fail("drives", "expected an array");
@@ -109,7 +116,7 @@ Scenario Reader::Top(const Json& j) const {
 ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) const {
   RequireObject(j, where,
                 {"letter", "host_adapter", "target", "lun", "inquiry", "vendor_identify_prefix",
-                 "disc", "program_seconds", "faults"});
+                 "disc", "program_seconds", "hold_real_seconds", "transfer_mode", "faults"});
   ScenarioDrive d;
   if (nt) {
     if (!j.contains("letter")) Fail(where, "a drive of an nt machine needs a \"letter\"");
@@ -130,6 +137,12 @@ ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) co
   if (j.contains("disc")) d.disc = Bool(j["disc"], where + ".disc");
   if (j.contains("program_seconds")) {
     d.programSeconds = Number(j["program_seconds"], where + ".program_seconds", 3600);
+  }
+  if (j.contains("hold_real_seconds")) {
+    d.holdRealSeconds = Number(j["hold_real_seconds"], where + ".hold_real_seconds", 600);
+  }
+  if (j.contains("transfer_mode")) {
+    d.transferMode = String(j["transfer_mode"], where + ".transfer_mode", 16);
   }
   if (j.contains("faults")) {
     const Json& faults = j["faults"];
@@ -246,7 +259,14 @@ Scenario LoadScenarioFile(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) throw ScenarioError(path + ": cannot be read");
-  return ParseScenario(text.str(), path);
+  Scenario scenario = ParseScenario(text.str(), path);
+  if (!scenario.stateFile.empty()) {
+    const std::filesystem::path state(scenario.stateFile);
+    if (state.is_relative()) {
+      scenario.stateFile = (std::filesystem::path(path).parent_path() / state).string();
+    }
+  }
+  return scenario;
 }
 
 Scenario BuiltInScenario() {

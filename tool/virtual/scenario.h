@@ -29,6 +29,12 @@ struct ScenarioDrive {
   std::optional<std::string> vendorIdentifyPrefix;
   bool disc = false;
   std::uint32_t programSeconds = 0;
+  // Real time the drive also takes over the final command of a download, for tests of what
+  // happens meanwhile.
+  std::uint32_t holdRealSeconds = 0;
+  // The ATA transfer mode a Linux machine reports for the drive ("PIO4", "UDMA/33"); nothing:
+  // none can be read.
+  std::optional<std::string> transferMode;
   std::vector<ScenarioFault> faults;
 };
 
@@ -40,13 +46,17 @@ struct ScenarioProcess {
 using RegistryValue = std::variant<std::uint32_t, std::string>;
 
 struct Scenario {
-  bool nt = true;
+  bool nt = true;  // drives at letters with the pass-through statuses (also "linux")
+  bool linuxHost = false;  // "linux": no registry, transfer modes instead
   std::vector<ScenarioDrive> drives;
   // key path (compared without regard to case) -> value name -> value
   std::map<std::string, std::map<std::string, RegistryValue>> registry;
   std::vector<ScenarioProcess> processes;
   bool restartAccepted = true;
   bool shutdownPrivilege = true;
+  // Where the drives keep the revision of the image they received, so that a later run sees
+  // it; empty: nothing is kept. Relative to the scenario file's folder.
+  std::string stateFile;
 };
 
 class ScenarioError : public std::runtime_error {

@@ -36,6 +36,18 @@ class VirtualBackend final : public ScsiBackend {
     return Send(devices_.at(device), request);
   }
 
+  // The virtual drives of letter machines take the lock as a pass-through drive would; ASPI
+  // offers none.
+  std::optional<bool> SetExclusive(u8 device, bool /*on*/) override {
+    if (!nt() || device >= devices_.size()) return std::nullopt;
+    return true;
+  }
+
+  TransferModeRead TransferMode(u8 device) override {
+    if (!machine_.scenario().linuxHost || device >= devices_.size()) return {};
+    return {true, devices_[device]->config().transferMode};
+  }
+
  private:
   bool nt() const { return machine_.scenario().nt; }
 

@@ -32,6 +32,7 @@ class VirtualSystem final : public SystemInterface {
   explicit VirtualSystem(VirtualMachine& machine) : machine_(machine) {}
 
   std::uint32_t PlatformId() override {
+    if (machine_.scenario().linuxHost) return kPlatformLinux;
     return machine_.scenario().nt ? kPlatformNT : kPlatformWin9x;
   }
 

@@ -151,8 +151,8 @@ class ConsoleSession {
   // A pending automatic start or a restart still to come keeps the program going.
   void EndIfRequestedAndIdle() {
     if (!endRequested_ || window_.closed()) return;
-    if (!form_.FormCloseQuery() || window_.timerEnabled(TimerId::kTimer1) ||
-        window_.timerEnabled(TimerId::kTimer3)) {
+    if (!form_.FormCloseQuery() || loop_.WorkPending() ||
+        window_.timerEnabled(TimerId::kTimer1) || window_.timerEnabled(TimerId::kTimer3)) {
       return;
     }
     window_.Close();

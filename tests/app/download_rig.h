@@ -1,0 +1,194 @@
+// A whole tool run over a virtual machine, driven by the real event loop in virtual time: the
+// window records what it is asked to do, the loop ends when nothing is left to happen.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/event_loop.h"
+#include "app/main_form.h"
+#include "support/temp_files.h"
+#include "virtual/machine.h"
+
+namespace veltran::testing {
+
+class LoopWindow final : public MainWindow {
+ public:
+  LoopWindow(EventLoop& loop, std::function<void()> afterEach)
+      : loop_(loop), afterEach_(std::move(afterEach)) {}
+
+  void SetFieldText(Field field, std::string_view text) override {
+    Record(std::string(FieldLabel(field)) + " " + std::string(text));
+  }
+  void AddDriveListItem(std::string_view) override {}
+  void SelectDriveListItem(int) override {}
+  void ShowNocheckLabel() override {}
+  void SetProgress(int position) override {
+    progress.push_back(position);
+    Record("Progress " + std::to_string(position));
+  }
+  void EnableTimer(TimerId timer, bool enabled) override {
+    loop_.EnableTimer(timer, enabled);
+    static constexpr const char* kNames[] = {"Timer1", "Timer2", "Timer3"};
+    Record(std::string(kNames[static_cast<int>(timer)]) + (enabled ? " on" : " off"));
+  }
+  void EnableExitButton(bool) override {}
+  void SetBusy(bool busy) override { Record(busy ? "busy" : "idle"); }
+  void ShowMessage(const MessageBoxSpec& box) override {
+    boxes.push_back(box.caption + "|" + box.text + (box.errorIcon ? "|error" : "|") +
+                    (box.systemModal ? "|modal" : "|"));
+    Record("box " + box.text);
+  }
+  void Close() override {
+    Record("close");
+    closed = true;
+    loop_.Quit();
+  }
+  void Post(std::function<void()> work) override {
+    loop_.Post([this, work = std::move(work)] {
+      work();
+      afterEach_();
+    });
+  }
+
+  bool Saw(const std::string& event) const {
+    return std::find(events.begin(), events.end(), event) != events.end();
+  }
+
+  // Written on the window thread only; read once the loop has ended.
+  std::vector<std::string> events;
+  std::vector<std::string> boxes;
+  std::vector<int> progress;
+  bool closed = false;
+
+ private:
+  void Record(std::string event) { events.push_back(std::move(event)); }
+
+  EventLoop& loop_;
+  std::function<void()> afterEach_;
+};
+
+// One drive at letter e with the identity the test images are made for.
+inline std::string DriveJson(const std::string& extra = "") {
+  return R"({"letter": "e", "inquiry": {"peripheral": 5, "vendor": "BRELMONT",
+             "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "},
+             "vendor_identify_prefix": "KVR")" +
+         (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+class DownloadRun {
+ public:
+  // `top` is JSON members added to the scenario's top level (after a comma).
+  DownloadRun(const std::string& driveExtra, const std::string& commandLine,
+              const std::string& top = "", const std::string& platform = "nt")
+      : tracePath_("veltran-download-trace"),
+        trace_(tracePath_.path().string()),
+        machine_(ParseScenario(R"({"platform": ")" + platform + R"(", "drives": [)" +
+                                   DriveJson(driveExtra) + "]" + (top.empty() ? "" : ", " + top) +
+                                   "}",
+                               "download test")),
+        system_(MakeVirtualSystem(machine_)),
+        transport_(MakeVirtualBackend(machine_), trace_),
+        loop_(machine_.clock()),
+        window_(loop_, [this] { QuitWhenIdle(); }),
+        commandLine_(commandLine) {
+    std::filesystem::create_directories(root_.path() / "FLASHTEST");
+  }
+
+  void PutAutorun(const std::vector<std::uint8_t>& image) {
+    WriteFile(folder_.path() / "AUTORUN.BIN", image);
+  }
+  std::filesystem::path Folder() const { return folder_.path(); }
+
+  // Start-up, then the loop until nothing is left: `first` runs on the window thread first.
+  void Run(std::function<void(MainForm&)> first = {}) {
+    form_ = std::make_unique<MainForm>(*system_, transport_, window_,
+                                       MainFormEnvironment{commandLine_, folder_.Utf8(""),
+                                                           root_.path()});
+    form_->FormCreate();
+    if (!window_.closed) form_->FormShow();
+    if (window_.closed) return;
+    startedAtCommand_ = machine_.drives()[0]->commandsReceived();
+    if (first) {
+      loop_.Post([this, first] {
+        first(*form_);
+        QuitWhenIdle();
+      });
+    }
+    loop_.Run([this](TimerId timer) { Fire(timer); });
+  }
+
+  MainForm& form() { return *form_; }
+  LoopWindow& window() { return window_; }
+  VirtualMachine& machine() { return machine_; }
+  std::uint32_t startedAtCommand() const { return startedAtCommand_; }
+  std::vector<std::string> TraceLines() const { return ReadLines(tracePath_.path()); }
+  // The trace from the start of the download on.
+  std::vector<std::string> DownloadTrace() const {
+    const std::vector<std::string> lines = TraceLines();
+    return {lines.begin() + static_cast<std::ptrdiff_t>(std::min(startedLine_, lines.size())),
+            lines.end()};
+  }
+  std::vector<std::string> LiveLog() const { return ReadLines(folder_.path() / "VELTRAN.TMP"); }
+
+ private:
+  void Fire(TimerId timer) {
+    if (timer == TimerId::kTimer1) {
+      form_->Timer1Timer();
+      if (form_->download().restartAccepted()) window_.Close();
+    } else if (timer == TimerId::kTimer3) {
+      MarkStart();
+      form_->Timer3Timer();
+    }
+    QuitWhenIdle();
+  }
+
+  void MarkStart() {
+    if (started_) return;
+    started_ = true;
+    startedLine_ = TraceLines().size();
+  }
+
+  // Nothing can happen any more once no timer runs and no worker holds the drive.
+  void QuitWhenIdle() {
+    if (form_->FinalCommandRunning() || loop_.WorkPending() ||
+        loop_.TimerEnabled(TimerId::kTimer1) || loop_.TimerEnabled(TimerId::kTimer3)) {
+      return;
+    }
+    loop_.Quit();
+  }
+
+  TempFolder folder_;
+  TempFolder root_;
+  TempFile tracePath_;
+  Trace trace_;
+  VirtualMachine machine_;
+  std::unique_ptr<SystemInterface> system_;
+  DriveTransport transport_;
+  EventLoop loop_;
+  LoopWindow window_;
+  std::string commandLine_;
+  std::unique_ptr<MainForm> form_;
+  std::uint32_t startedAtCommand_ = 0;
+  bool started_ = false;
+  std::size_t startedLine_ = 0;
+
+ public:
+  // For starts by the Start button rather than Timer3.
+  void MarkStartNow() { MarkStart(); }
+};
+
+inline std::string Crc(const std::uint8_t* bytes, std::size_t length) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08lx",
+                crc32(crc32(0L, Z_NULL, 0), bytes, static_cast<uInt>(length)));
+  return text;
+}
+
+}  // namespace veltran::testing
