@@ -23,6 +23,7 @@ void ClockStandIn::Participate(bool on) {
   if (virtual_ == nullptr) return;
   if (on) {
     virtual_->BeginParticipating();
+    virtual_->EnterParticipation();
   } else {
     virtual_->EndParticipating();
   }
