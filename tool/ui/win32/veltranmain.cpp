@@ -480,12 +480,19 @@ void TMainForm::DrawLabels(HDC dc) const {
     DrawTextW(dc, label.text, -1, &r, DT_RIGHT | DT_SINGLELINE | DT_NOPREFIX | vertical);
   }
   if (nocheckShown_) {
-    const RECT r = kNocheckLabel.rect();
+    // A disabled label: the text in the highlight colour one pixel down and right, then in the
+    // shadow colour over it.
+    RECT r = kNocheckLabel.rect();
     FillRect(dc, &r, As<HBRUSH>(labelBrush_));
     SelectObject(dc, regularFont_.get());
     static constexpr wchar_t kText[] = L"Nocheck Option";
-    DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(kText), 0, r.left, r.top,
-               r.right - r.left, r.bottom - r.top, DST_TEXT | DSS_DISABLED);
+    const UINT format = DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX;
+    OffsetRect(&r, 1, 1);
+    SetTextColor(dc, GetSysColor(COLOR_BTNHIGHLIGHT));
+    DrawTextW(dc, kText, -1, &r, format);
+    OffsetRect(&r, -1, -1);
+    SetTextColor(dc, GetSysColor(COLOR_BTNSHADOW));
+    DrawTextW(dc, kText, -1, &r, format);
   }
   SelectObject(dc, previous);
 }
