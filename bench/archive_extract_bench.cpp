@@ -1,5 +1,7 @@
-// Extraction throughput of the launcher's archive reader against Info-ZIP's unzip on the same
-// package: a 16 MB deflated entry behind a launcher-sized executable image.
+// Extraction throughput of the launcher's archive reader on a 16 MB deflated entry behind a
+// launcher-sized executable image, against two baselines measured in the same run: a bare zlib
+// inflate of the same deflated data in memory (the floor any extraction has), and Info-ZIP's
+// unzip on the same package.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
 
@@ -8,6 +10,8 @@
 #include <filesystem>
 #include <map>
 #include <string>
+
+#include <zlib.h>
 
 #include "archive.h"
 #include "launcher/scratch.h"
@@ -43,6 +47,34 @@ struct Package {
   }
   veltran::testing::ScratchFolder folder;  // current directory while the benchmarks run
 };
+
+// The raw deflate stream the package carries for the entry.
+const Bytes& DeflatedEntry() {
+  static const Bytes deflated = veltran::testing::RawDeflate(FirmwareLikeData());
+  return deflated;
+}
+
+void InflateInMemory(benchmark::State& state) {
+  const Bytes& deflated = DeflatedEntry();
+  Bytes out(kEntrySize);
+  for (auto _ : state) {
+    z_stream stream{};
+    inflateInit2(&stream, -MAX_WBITS);
+    stream.next_in = const_cast<unsigned char*>(deflated.data());
+    stream.avail_in = static_cast<uInt>(deflated.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(&stream, Z_FINISH);
+    inflateEnd(&stream);
+    if (rc != Z_STREAM_END || stream.total_out != kEntrySize) {
+      state.SkipWithError("inflate failed");
+      break;
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kEntrySize));
+}
+BENCHMARK(InflateInMemory)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 void ArchiveExtractToFile(benchmark::State& state) {
   for (auto _ : state) {
@@ -99,16 +131,23 @@ int main(int argc, char** argv) {
   RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const auto ours = reporter.times.find("ArchiveExtractToFile/min_time:2.000/real_time");
+  const auto inflated = reporter.times.find("InflateInMemory/min_time:2.000/real_time");
   const auto theirs = reporter.times.find("UnzipToFile/min_time:2.000/real_time");
-  if (ours == reporter.times.end() || theirs == reporter.times.end()) {
-    std::printf("extraction ratio: not measured\n");
+  if (ours == reporter.times.end() || inflated == reporter.times.end() ||
+      theirs == reporter.times.end()) {
+    std::printf("extraction ratios: not measured\n");
     return 1;
   }
-  const double ratio = ours->second / theirs->second;
+  const double toInflate = ours->second / inflated->second;
+  const double toUnzip = ours->second / theirs->second;
+  std::printf(
+      "extraction of a 16 MB deflated entry: ArchiveExtract %.1f ms, bare inflate in memory "
+      "%.1f ms, ratio %.3f (target <= 1.1): %s\n",
+      ours->second, inflated->second, toInflate, toInflate <= 1.1 ? "met" : "NOT met");
   std::printf(
       "extraction of a 16 MB deflated entry: ArchiveExtract %.1f ms, unzip -p %.1f ms, "
       "ratio %.3f (target <= 1.1): %s\n",
-      ours->second, theirs->second, ratio, ratio <= 1.1 ? "met" : "NOT met");
+      ours->second, theirs->second, toUnzip, toUnzip <= 1.1 ? "met" : "NOT met");
   benchmark::Shutdown();
   return 0;
 }

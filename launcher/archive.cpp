@@ -18,6 +18,8 @@ namespace veltran {
 namespace {
 
 constexpr std::size_t kPiece = 16384;
+// Compressed data is read in larger blocks: fewer reads through minizip's buffer.
+constexpr std::size_t kReadBlock = 65536;
 constexpr std::size_t kNameCapacity = sizeof(ArchiveEntry::name);
 constexpr std::uint64_t kUnixEpochFileTime = 116444736000000000ULL;
 
@@ -251,6 +253,42 @@ bool IsDotsAndSpaces(std::string_view component) {
          component.find('.') != std::string_view::npos;
 }
 
+bool SameLetters(std::string_view text, std::string_view upper) {
+  if (text.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = (text[i] >= 'a' && text[i] <= 'z') ? static_cast<char>(text[i] - 32) : text[i];
+    if (c != upper[i]) return false;
+  }
+  return true;
+}
+
+// Windows opens a device for these names, whatever follows a dot and whatever trailing spaces
+// the stem has: "NUL.bin", "con .txt", "COM1".
+bool IsDeviceName(std::string_view component) {
+  std::string_view stem = component.substr(0, component.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (SameLetters(stem, device)) return true;
+  }
+  // COM and LPT with a digit, or with a superscript one, two or three (Latin-1 or UTF-8).
+  if (stem.size() < 4 || !(SameLetters(stem.substr(0, 3), "COM") ||
+                           SameLetters(stem.substr(0, 3), "LPT"))) {
+    return false;
+  }
+  const std::string_view number = stem.substr(3);
+  if (number.size() == 1) {
+    const auto c = static_cast<unsigned char>(number[0]);
+    return (c >= '0' && c <= '9') || c == 0xB9 || c == 0xB2 || c == 0xB3;
+  }
+  return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+// Windows drops trailing dots and spaces, so such a name would land under another one.
+bool IsSafeComponent(std::string_view component) {
+  if (IsDotsAndSpaces(component) || IsDeviceName(component)) return false;
+  return component.empty() || (component.back() != '.' && component.back() != ' ');
+}
+
 // Receives inflated data in pieces.
 class Sink {
  public:
@@ -363,7 +401,7 @@ int Inflate(Archive& archive, const StoredEntry& entry, Sink& sink) {
       unzOpenCurrentFile2(archive.zip, &method, &level, 1) != UNZ_OK) {
     return kArchiveDataError;
   }
-  std::vector<unsigned char> in(kPiece), out(kPiece);
+  std::vector<unsigned char> in(kReadBlock), out(kPiece);
   z_stream stream{};
   const bool deflated = entry.method == Z_DEFLATED;
   if (deflated && inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
@@ -376,7 +414,8 @@ int Inflate(Archive& archive, const StoredEntry& entry, Sink& sink) {
   bool ended = !deflated && compressedLeft == 0;
   while (!ended && result == kArchiveOk) {
     if (stream.avail_in == 0 && compressedLeft > 0) {
-      const auto want = static_cast<unsigned>(std::min<std::uint64_t>(kPiece, compressedLeft));
+      const auto want =
+          static_cast<unsigned>(std::min<std::uint64_t>(deflated ? kReadBlock : kPiece, compressedLeft));
       const int got = unzReadCurrentFile(archive.zip, in.data(), want);
       if (got <= 0) {
         result = kArchiveDataError;
@@ -424,6 +463,8 @@ int Inflate(Archive& archive, const StoredEntry& entry, Sink& sink) {
   return result;
 }
 
+// The target is replaced, never written through: a link planted under its name is removed
+// and the new file is created exclusively. Attributes go on through the open handle.
 int ExtractToFile(Archive& archive, const StoredEntry& entry, std::string_view target) {
   if (!IsSafeEntryName(target)) return kArchiveArgumentError;
   const std::string relative = NativeSeparators(target);
@@ -433,26 +474,32 @@ int ExtractToFile(Archive& archive, const StoredEntry& entry, std::string_view t
   }
   CreateDirectoryChain(archive.base, relative);
   const std::string path = archive.base + relative;
+  os::RemoveFile(path);
   int result = kArchiveOk;
-  bool diskFile = false;
   {
-    os::File file = os::CreateForWriting(path);
+    os::File file = os::CreateNewFile(path);
     if (!file.valid()) return kArchiveWriteError;
     FileSink sink(file);
     result = Inflate(archive, entry, sink);
-    diskFile = os::IsDiskFile(file);
-    if (result == kArchiveOk && diskFile) {
-      os::SetFileTimes(file, entry.record.creationTime, entry.record.accessTime,
-                       entry.record.modificationTime);
+    if (result == kArchiveOk &&
+        (!os::SetFileTimes(file, entry.record.creationTime, entry.record.accessTime,
+                           entry.record.modificationTime) ||
+         !os::SetAttributes(file, entry.record.attributes & ~std::uint32_t{kAttributeNormal}))) {
+      result = kArchiveWriteError;
     }
   }
-  if (!diskFile) return result;
-  if (result != kArchiveOk) {
-    os::RemoveFile(path);
-    return result;
-  }
-  os::SetAttributes(path, entry.record.attributes & ~std::uint32_t{kAttributeNormal});
-  return kArchiveOk;
+  if (result != kArchiveOk) os::RemoveFile(path);
+  return result;
+}
+
+// Into a file the caller opened; what a damaged entry wrote there is the caller's to discard.
+int ExtractToHandle(Archive& archive, const StoredEntry& entry, std::intptr_t native) {
+  if (entry.record.attributes & kAttributeDirectory) return kArchiveOk;
+  os::File file(native);
+  FileSink sink(file);
+  const int result = Inflate(archive, entry, sink);
+  file.release();
+  return result;
 }
 
 }  // namespace
@@ -519,6 +566,9 @@ int ArchiveExtract(const ArchiveHandle& handle, std::int32_t index, void* target
   if (kind == ArchiveSource::kFileName) {
     return ExtractToFile(*handle, entry, static_cast<const char*>(target));
   }
+  if (kind == ArchiveSource::kHandle) {
+    return ExtractToHandle(*handle, entry, reinterpret_cast<std::intptr_t>(target));
+  }
   if (kind == ArchiveSource::kMemory) {
     if (entry.record.attributes & kAttributeDirectory) return kArchiveOk;
     if (entry.uncompressedSize > length) return kArchiveArgumentError;
@@ -539,7 +589,7 @@ bool IsSafeEntryName(std::string_view name) {
   while (start <= name.size()) {
     std::size_t end = start;
     while (end < name.size() && !IsSeparator(name[end])) ++end;
-    if (IsDotsAndSpaces(name.substr(start, end - start))) return false;
+    if (!IsSafeComponent(name.substr(start, end - start))) return false;
     start = end + 1;
   }
   return true;

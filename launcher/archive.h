@@ -61,16 +61,19 @@ int ArchiveFindEntry(const ArchiveHandle& handle, std::string_view name, bool ig
                      std::int32_t* index, ArchiveEntry* entry);
 
 // Extracts an entry. kFileName: `target` is a name relative to the base directory; names that
-// would leave it are refused, a damaged entry leaves no file behind. kMemory: `target` is a
-// buffer of `length` bytes that must hold the whole entry.
+// would leave it are refused, a file or link already there is replaced rather than written
+// through, and a damaged entry leaves no file behind. kHandle: `target` is an open native file
+// written from its current position. kMemory: `target` is a buffer of `length` bytes that must
+// hold the whole entry.
 int ArchiveExtract(const ArchiveHandle& handle, std::int32_t index, void* target,
                    std::uint32_t length, ArchiveSource kind);
 
 void ArchiveClose(ArchiveHandle& handle);
 
-// True when writing a file of this name cannot leave the directory it is written in: not empty,
-// not absolute, no drive letter or colon, no UNC prefix, no component made only of dots and
-// spaces ("..", "... "), no NUL.
+// True when writing a file of this name cannot leave the directory it is written in nor reach
+// anything but a file of that name: not empty, not absolute, no drive letter or colon, no UNC
+// prefix, no NUL, and no component that is made only of dots and spaces ("..", "... "), ends in
+// a dot or a space, or names a device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, with any extension).
 bool IsSafeEntryName(std::string_view name);
 
 }  // namespace veltran

@@ -1,47 +1,164 @@
 #include "launcher.h"
 
+#include <optional>
+
 #include "archive.h"
 
 namespace veltran {
 namespace {
 
 constexpr unsigned kEntryPause = 300;
+constexpr std::string_view kImageTarget = "autorun.bin";
+constexpr std::string_view kToolTarget = "VELTRAN.exe";
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
-// Extracts one entry into the current directory and installs it in the system directory.
-// Returns without installing when the entry is missing, unsafe or damaged.
-void InstallEntry(LauncherSystem& system, const ArchiveHandle& archive, std::int32_t position,
-                  const std::string& systemDirectory) {
+struct StagedEntry {
+  os::File file;
+  os::FileStamp stamp;
+};
+
+// The image is always left writable, as the copy of the first design left it; the tool keeps
+// what the entry says.
+os::FileStamp StampOf(const ArchiveEntry& entry, bool image) {
+  os::FileStamp stamp;
+  stamp.attributes =
+      entry.attributes & (kAttributeReadOnly | kAttributeHidden | kAttributeSystem |
+                          kAttributeArchive);
+  if (image) stamp.attributes &= ~kAttributeReadOnly;
+  stamp.executable = !image;
+  stamp.creation = entry.creationTime;
+  stamp.access = entry.accessTime;
+  stamp.modification = entry.modificationTime;
+  return stamp;
+}
+
+// Stages every entry in a private folder first and places the results only when all of them
+// are whole: a package installs completely or not at all. Nothing is read back by name from a
+// folder anyone else can write.
+class Installation {
+ public:
+  Installation(LauncherSystem& system, std::string systemDirectory)
+      : system_(system), systemDirectory_(std::move(systemDirectory)) {}
+
+  void Stage(const ArchiveHandle& archive, std::int32_t position);
+  int Place();
+
+ private:
+  bool OpenStaging();
+  int PlaceStaged();
+  bool Put(const std::optional<StagedEntry>& staged, os::PendingFile& pending,
+           std::string_view name);
+
+  LauncherSystem& system_;
+  std::string systemDirectory_;
+  int failure_ = kLauncherDone;
+  os::StagingFolder staging_;
+  // Declared after the folder: the staged files close before it is removed.
+  std::optional<StagedEntry> image_, tool_;
+};
+
+bool Installation::OpenStaging() {
+  if (staging_.valid()) return true;
+  if (!systemDirectory_.empty()) staging_ = system_.CreateStaging(systemDirectory_);
+  if (!staging_.valid()) failure_ = kLauncherStagingFailed;
+  return staging_.valid();
+}
+
+void Installation::Stage(const ArchiveHandle& archive, std::int32_t position) {
   ArchiveEntry entry;
   ArchiveGetEntry(archive, position, &entry);
   const std::string name = entry.name;
   std::int32_t found = -1;
   if (ArchiveFindEntry(archive, name, true, &found, &entry) != kArchiveOk) return;
-  // A name that would write outside the current directory is skipped like a failed lookup.
-  if (!IsSafeEntryName(name)) return;
-  std::string extracted = name;
-  if (ArchiveExtract(archive, found, extracted.data(), 0, ArchiveSource::kFileName) != kArchiveOk) {
+  // Unsafe names are skipped like a failed lookup; a folder entry holds nothing to install.
+  if (!IsSafeEntryName(name) || (entry.attributes & kAttributeDirectory)) return;
+  if (failure_ != kLauncherDone || !OpenStaging()) return;
+  os::File file = staging_.NewFile("entry-" + std::to_string(position));
+  if (!file.valid()) {
+    failure_ = kLauncherStagingFailed;
     return;
   }
-  if (IsImageEntryName(name)) {
-    const std::string target = system.JoinPath(systemDirectory, "autorun.bin");
-    system.ClearReadOnly(extracted);
-    system.ClearReadOnly(target);
-    system.CopyFileOver(extracted, target);
-    system.RemoveFile(extracted);
-  } else {
-    const std::string target = system.JoinPath(systemDirectory, "VELTRAN.exe");
-    // The copy of an earlier run is read-only; left in place it would be the tool that starts.
-    system.ClearReadOnly(target);
-    system.CopyFileOver(extracted, target);
-    system.MakeRunnable(target);
-    system.ClearReadOnly(extracted);
-    system.RemoveFile(extracted);
+  const int result = ArchiveExtract(archive, found, reinterpret_cast<void*>(file.native()), 0,
+                                    ArchiveSource::kHandle);
+  if (result != kArchiveOk) {
+    failure_ = result == kArchiveWriteError ? kLauncherStagingFailed : kLauncherDamagedEntry;
+    return;
   }
+  const bool image = IsImageEntryName(name);
+  (image ? image_ : tool_) = StagedEntry{std::move(file), StampOf(entry, image)};
+}
+
+bool Installation::Put(const std::optional<StagedEntry>& staged, os::PendingFile& pending,
+                       std::string_view name) {
+  if (!staged) return true;
+  // On Linux an older "AUTORUN.BIN" or "Veltran.exe" would hide the new file from a lookup
+  // that ignores letter case.
+  // The read-only tool of an earlier run would otherwise stay and be the one that starts.
+  const std::string target = system_.JoinPath(systemDirectory_, name);
+  return system_.RemoveNameVariants(systemDirectory_, name, true) &&
+         system_.MakeReplaceable(target) && system_.MovePending(pending, target);
+}
+
+// Both files are written beside their targets before either is moved; the image goes last, so
+// that no new image is ever in place beside a tool that failed to land.
+int Installation::PlaceStaged() {
+  os::PendingFile image, tool;
+  if (image_) image = system_.WritePending(image_->file, systemDirectory_, image_->stamp);
+  if (tool_) tool = system_.WritePending(tool_->file, systemDirectory_, tool_->stamp);
+  if ((image_ && !image.valid()) || (tool_ && !tool.valid())) return kLauncherPlacingFailed;
+  if (!Put(tool_, tool, kToolTarget) || !Put(image_, image, kImageTarget)) {
+    return kLauncherPlacingFailed;
+  }
+  return kLauncherDone;
+}
+
+int Installation::Place() {
+  if (failure_ == kLauncherDone && (image_ || tool_)) failure_ = PlaceStaged();
+  if (failure_ != kLauncherDone) {
+    system_.RemoveNameVariants(systemDirectory_, kImageTarget, false);
+  }
+  return failure_;
+}
+
+int InstallPackage(LauncherSystem& system, ArchiveHandle& archive,
+                   const std::string& systemDirectory) {
+  ArchiveEntry entry;
+  ArchiveGetEntry(archive, -1, &entry);
+  const std::int32_t count = entry.index;
+  Installation installation(system, systemDirectory);
+  for (std::int32_t i = 0; i < count; ++i) {
+    installation.Stage(archive, i);
+    system.Sleep(kEntryPause);
+  }
+  ArchiveClose(archive);
+  system.Sleep(kEntryPause);
+  return installation.Place();
 }
 
 }  // namespace
+
+os::StagingFolder LauncherSystem::CreateStaging(const std::string& parent) {
+  return os::StagingFolder::Create(parent, *this);
+}
+
+os::PendingFile LauncherSystem::WritePending(const os::File& staged, const std::string& directory,
+                                             const os::FileStamp& stamp) {
+  return os::PendingFile::Write(staged, directory, stamp, *this);
+}
+
+bool LauncherSystem::MakeReplaceable(const std::string& target) {
+  return os::MakeReplaceable(target);
+}
+
+bool LauncherSystem::MovePending(os::PendingFile& pending, const std::string& target) {
+  return pending.MoveTo(target);
+}
+
+bool LauncherSystem::RemoveNameVariants(const std::string& directory, std::string_view name,
+                                        bool keepExact) {
+  return os::RemoveNameVariants(directory, name, keepExact);
+}
 
 bool IsImageEntryName(std::string_view name) {
   if (name.size() < 3) return false;
@@ -55,22 +172,14 @@ int RunLauncher(LauncherSystem& system) {
   const std::string systemDirectory = system.SystemDirectory();
 
   ArchiveHandle archive = ArchiveOpen(ownPath.c_str(), 0, ArchiveSource::kFileName);
-  if (!archive) return 0;
-
-  ArchiveEntry entry;
-  ArchiveGetEntry(archive, -1, &entry);
-  const std::int32_t count = entry.index;
-  for (std::int32_t i = 0; i < count; ++i) {
-    InstallEntry(system, archive, i, systemDirectory);
-    system.Sleep(kEntryPause);
-  }
-  ArchiveClose(archive);
-  system.Sleep(kEntryPause);
+  if (!archive) return kLauncherDone;
+  const int installed = InstallPackage(system, archive, systemDirectory);
+  if (installed != kLauncherDone) return installed;
 
   system.ChangeDirectory(systemDirectory);
   system.OpenTool(systemDirectory);
   system.ChangeDirectory(startDirectory);
-  return 0;
+  return kLauncherDone;
 }
 
 }  // namespace veltran

@@ -5,32 +5,47 @@
 #include <string>
 #include <string_view>
 
+#include "os_files.h"
+
 namespace veltran {
 
+// Exit codes. After a failure nothing of the package is started and no autorun.bin is left in
+// the system directory, so a stale image can never be flashed unattended.
+inline constexpr int kLauncherDone = 0;           // installed and started, or nothing to install
+inline constexpr int kLauncherDamagedEntry = 1;   // an image or tool entry is damaged or unusable
+inline constexpr int kLauncherStagingFailed = 2;  // the private staging folder or a file in it
+inline constexpr int kLauncherPlacingFailed = 3;  // writing, moving or an attribute call failed
+
 // The system calls of the main routine. The OS back end implements them for real; tests
-// replace the directories, the waits and the start of the tool.
-class LauncherSystem {
+// replace the directories, the waits and the start of the tool, and make steps fail.
+class LauncherSystem : public os::NameSource {
  public:
-  virtual ~LauncherSystem() = default;
   virtual std::string CurrentDirectory() = 0;
   virtual std::string OwnPath() = 0;
+  // Always absolute.
   virtual std::string SystemDirectory() = 0;
-  virtual bool CopyFileOver(const std::string& from, const std::string& to) = 0;
-  virtual bool ClearReadOnly(const std::string& path) = 0;
-  virtual void MakeRunnable(const std::string& path) = 0;
-  virtual bool RemoveFile(const std::string& path) = 0;
   virtual void Sleep(unsigned milliseconds) = 0;
   virtual bool ChangeDirectory(const std::string& path) = 0;
   // Opens "veltran.exe" in the system directory without parameters; the tool inherits the
   // current directory. Never waits for it.
   virtual void OpenTool(const std::string& systemDirectory) = 0;
   virtual std::string JoinPath(const std::string& directory, std::string_view name) = 0;
+
+  // The installation steps; each OS does them through os_files.h.
+  virtual os::StagingFolder CreateStaging(const std::string& parent);
+  virtual os::PendingFile WritePending(const os::File& staged, const std::string& directory,
+                                       const os::FileStamp& stamp);
+  virtual bool MakeReplaceable(const std::string& target);
+  virtual bool MovePending(os::PendingFile& pending, const std::string& target);
+  virtual bool RemoveNameVariants(const std::string& directory, std::string_view name,
+                                  bool keepExact);
+  std::uint64_t NextName() override { return os::RandomNumber(); }
 };
 
 // The last three characters, upper-cased, are "BIN".
 bool IsImageEntryName(std::string_view name);
 
-// One pass over the package; the exit code is always 0.
+// One pass over the package; returns one of the exit codes above.
 int RunLauncher(LauncherSystem& system);
 
 // The real system of the running OS.

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "launcher.h"
@@ -47,33 +48,6 @@ std::string FindIgnoringCase(const std::string& directory, const char* name) {
   return found;
 }
 
-// Copies through a temporary file in the target's folder and renames it over the target, so a
-// running or read-only earlier copy is replaced whole and a failed copy leaves the old one.
-bool CopyThroughTemporary(const std::string& from, const std::string& to) {
-  os::File source = os::OpenForReading(from);
-  struct stat st {};
-  if (!source.valid() || ::fstat(static_cast<int>(source.native()), &st) != 0) return false;
-  std::string temporary = to + ".XXXXXX";
-  os::File target(::mkstemp(temporary.data()));
-  if (!target.valid()) return false;
-  std::vector<char> buffer(65536);
-  std::uint64_t offset = 0;
-  bool ok = true;
-  for (;;) {
-    std::size_t got = 0;
-    if (!os::ReadAt(source, offset, buffer.data(), buffer.size(), &got)) ok = false;
-    if (!ok || got == 0) break;
-    if (!os::WriteAll(target, buffer.data(), got)) ok = false;
-    offset += got;
-  }
-  ok = ok && ::fchmod(static_cast<int>(target.native()), st.st_mode & 07777) == 0;
-  ok = ok && ::fsync(static_cast<int>(target.native())) == 0;
-  target = os::File();
-  ok = ok && ::rename(temporary.c_str(), to.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
-}
-
 class PosixLauncherSystem final : public LauncherSystem {
  public:
   std::string CurrentDirectory() override { return os::CurrentDirectory(); }
@@ -90,22 +64,15 @@ class PosixLauncherSystem final : public LauncherSystem {
     }
   }
 
+  // A relative setting counts from the directory the launcher was started in; the tool is
+  // started after that directory has been left.
   std::string SystemDirectory() override {
     const char* configured = std::getenv("UNFURLER_SYSTEM_DIR");
-    return configured && *configured ? configured : kDefaultSystemDirectory;
+    const std::string directory = configured && *configured ? configured : kDefaultSystemDirectory;
+    if (directory.front() == '/') return directory;
+    const std::string current = os::CurrentDirectory();
+    return current.empty() ? std::string() : JoinPath(current, directory);
   }
-
-  bool CopyFileOver(const std::string& from, const std::string& to) override {
-    return CopyThroughTemporary(from, to);
-  }
-  bool ClearReadOnly(const std::string& path) override { return os::ClearReadOnly(path); }
-
-  void MakeRunnable(const std::string& path) override {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), (st.st_mode & 07777) | 0111);
-  }
-
-  bool RemoveFile(const std::string& path) override { return os::RemoveFile(path); }
 
   void Sleep(unsigned milliseconds) override {
     timespec pause{static_cast<time_t>(milliseconds / 1000),

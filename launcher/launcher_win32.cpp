@@ -1,8 +1,7 @@
 // The launcher's system calls on Windows.
 #include <windows.h>
-// shellapi.h builds on windows.h.
-#include <shellapi.h>
 
+#include <string>
 #include <vector>
 
 #include "launcher.h"
@@ -11,15 +10,41 @@
 namespace veltran {
 namespace {
 
-// Started from download folders: a DLL planted beside the package must never be loaded.
+std::wstring SystemDirectoryW() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const UINT n = GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+    if (n == 0) return std::wstring();
+    if (n < buffer.size()) return std::wstring(buffer.data(), n);
+    buffer.resize(n + 1);
+  }
+}
+
+// Started from download folders: a DLL planted beside the package must never be loaded. Where
+// SetDefaultDllDirectories is missing, the program's own folder cannot be taken out of the
+// search; so the current directory is, and every DLL loaded at run time is named by its full
+// path in the system directory.
 void RestrictDllSearch() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");  // always loaded: no search
   auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
                                  GetProcAddress(kernel, "SetDefaultDllDirectories")))
                            : nullptr;
   if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  SetDllDirectoryA("");  // also takes the current directory out of the search where that exists
+  SetDllDirectoryW(L"");
+}
+
+// shell32 is loaded by its full path, and the DLLs it needs from its own folder first.
+void ShellOpen(const std::string& path) {
+  using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+  const std::wstring directory = SystemDirectoryW();
+  if (directory.empty()) return;
+  const std::wstring library = directory + L"\\shell32.dll";
+  HMODULE shell = LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!shell) return;
+  auto execute = reinterpret_cast<ShellExecuteFn>(
+      reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteA")));
+  if (execute) execute(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOW);
 }
 
 class WindowsLauncherSystem final : public LauncherSystem {
@@ -46,18 +71,12 @@ class WindowsLauncherSystem final : public LauncherSystem {
     }
   }
 
-  bool CopyFileOver(const std::string& from, const std::string& to) override {
-    return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
-  }
-  bool ClearReadOnly(const std::string& path) override { return os::ClearReadOnly(path); }
-  void MakeRunnable(const std::string&) override {}
-  bool RemoveFile(const std::string& path) override { return os::RemoveFile(path); }
   void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
   bool ChangeDirectory(const std::string& path) override { return os::ChangeDirectory(path); }
 
   void OpenTool(const std::string& systemDirectory) override {
     const std::string path = JoinPath(systemDirectory, "veltran.exe");
-    ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOW);
+    ShellOpen(path);
   }
 
   std::string JoinPath(const std::string& directory, std::string_view name) override {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace veltran::os {
 
@@ -36,12 +37,15 @@ bool FileSize(const File& file, std::uint64_t* size);
 bool ReadAt(const File& file, std::uint64_t offset, void* buffer, std::size_t size,
             std::size_t* got);
 
-File CreateForWriting(const std::string& path);  // replaces an existing file, no sharing
+// A file that did not exist before, created without sharing and never through a link: an
+// existing name, a link included, makes it fail.
+File CreateNewFile(const std::string& path);
 bool WriteAll(const File& file, const void* data, std::size_t size);
 bool IsDiskFile(const File& file);
 bool SetFileTimes(const File& file, std::uint64_t creation, std::uint64_t access,
                   std::uint64_t modification);
-bool SetAttributes(const std::string& path, std::uint32_t attributes);
+// Windows attribute bits on an open file; on Linux read-only clears the write bits of 0644.
+bool SetAttributes(const File& file, std::uint32_t attributes);
 bool ClearReadOnly(const std::string& path);
 bool RemoveFile(const std::string& path);
 bool CreateDirectoryLevel(const std::string& path);
@@ -49,5 +53,72 @@ bool IsDirectory(const std::string& path);
 
 std::string CurrentDirectory();
 bool ChangeDirectory(const std::string& path);
+
+// The random part of the names the launcher creates; tests supply predictable ones.
+class NameSource {
+ public:
+  virtual ~NameSource() = default;
+  virtual std::uint64_t NextName() = 0;
+};
+std::uint64_t RandomNumber();
+
+// A folder under a fresh name that only the launcher's user may enter, kept open so it cannot be
+// renamed or replaced while in use, and removed when it goes out of scope.
+class StagingFolder {
+ public:
+  StagingFolder() = default;
+  StagingFolder(StagingFolder&& other) noexcept = default;
+  StagingFolder& operator=(StagingFolder&& other) noexcept;
+  ~StagingFolder();
+  static StagingFolder Create(const std::string& parent, NameSource& names);
+
+  bool valid() const { return folder_.valid(); }
+  const std::string& path() const { return path_; }
+  // A new file in the folder, read and written through the handle only; it is gone from the
+  // folder by the time its handle closes.
+  File NewFile(std::string_view name);
+
+ private:
+  void Remove();
+  File folder_;
+  std::string path_;
+};
+
+// How an installed file ends up: Windows attribute bits, times, and on Linux its mode
+// (0755 or 0644, without the write bits when read-only).
+struct FileStamp {
+  std::uint32_t attributes = 0;
+  bool executable = false;
+  std::uint64_t creation = 0, access = 0, modification = 0;
+};
+
+// A copy of an open file written under a fresh temporary name in the directory it is meant for,
+// so that putting it in place is one rename; removed unless it was moved.
+class PendingFile {
+ public:
+  PendingFile() = default;
+  PendingFile(PendingFile&& other) noexcept;
+  PendingFile& operator=(PendingFile&& other) noexcept;
+  ~PendingFile();
+  static PendingFile Write(const File& source, const std::string& directory,
+                           const FileStamp& stamp, NameSource& names);
+
+  bool valid() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+  // Replaces `target` atomically (a link there is replaced, never followed).
+  bool MoveTo(const std::string& target);
+
+ private:
+  std::string path_;
+  FileStamp stamp_;
+};
+
+// Windows refuses to replace a read-only file: clears that attribute of `target` if it exists
+// there. Nothing to do on Linux, where a rename replaces any file.
+bool MakeReplaceable(const std::string& target);
+
+// Removes `name` from `directory` in every letter case the file system tells apart (Linux) or
+// as the one name it is (Windows); `keepExact` spares that exact spelling. False when one stays.
+bool RemoveNameVariants(const std::string& directory, std::string_view name, bool keepExact);
 
 }  // namespace veltran::os

@@ -1,11 +1,14 @@
 // File-system calls on Linux. Windows attributes map onto permission bits: read-only clears the
 // write bits; the other attribute bits have no equivalent.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <ctime>
 #include <vector>
 
 #include "os_files.h"
@@ -80,8 +83,8 @@ bool ReadAt(const File& file, std::uint64_t offset, void* buffer, std::size_t si
   return true;
 }
 
-File CreateForWriting(const std::string& path) {
-  return File(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+File CreateNewFile(const std::string& path) {
+  return File(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
 }
 
 bool WriteAll(const File& file, const void* data, std::size_t size) {
@@ -107,16 +110,8 @@ bool SetFileTimes(const File& file, std::uint64_t /*creation*/, std::uint64_t ac
   return ::futimens(Fd(file), times) == 0;
 }
 
-bool SetAttributes(const std::string& path, std::uint32_t attributes) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
-  mode_t mode = st.st_mode & 07777;
-  if (attributes & 0x01) {
-    mode &= static_cast<mode_t>(~0222);
-  } else {
-    mode |= S_IWUSR;
-  }
-  return ::chmod(path.c_str(), mode) == 0;
+bool SetAttributes(const File& file, std::uint32_t attributes) {
+  return ::fchmod(Fd(file), (attributes & 0x01) ? 0444 : 0644) == 0;
 }
 
 bool ClearReadOnly(const std::string& path) {
@@ -146,5 +141,165 @@ std::string CurrentDirectory() {
 }
 
 bool ChangeDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+std::uint64_t RandomNumber() {
+  std::uint64_t value = 0;
+  if (::getrandom(&value, sizeof value, 0) == sizeof value) return value;
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return (static_cast<std::uint64_t>(now.tv_nsec) << 20) ^ static_cast<std::uint64_t>(::getpid());
+}
+
+namespace {
+
+std::string FreshName(const std::string& directory, const char* prefix, NameSource& names) {
+  std::string name = directory + (directory.empty() || directory.back() != '/' ? "/" : "") + prefix;
+  const std::uint64_t value = names.NextName();
+  for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(value >> shift) & 15];
+  return name;
+}
+
+constexpr int kNameAttempts = 16;
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+mode_t ModeOf(const FileStamp& stamp) {
+  const mode_t mode = stamp.executable ? 0755 : 0644;
+  return (stamp.attributes & 0x01) ? (mode & ~mode_t{0222}) : mode;
+}
+
+bool CopyContent(const File& source, const File& target) {
+  std::vector<char> buffer(65536);
+  for (std::uint64_t offset = 0;;) {
+    std::size_t got = 0;
+    if (!ReadAt(source, offset, buffer.data(), buffer.size(), &got)) return false;
+    if (got == 0) return true;
+    if (!WriteAll(target, buffer.data(), got)) return false;
+    offset += got;
+  }
+}
+
+}  // namespace
+
+StagingFolder& StagingFolder::operator=(StagingFolder&& other) noexcept {
+  if (this != &other) {
+    Remove();
+    folder_ = std::move(other.folder_);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+StagingFolder::~StagingFolder() { Remove(); }
+
+void StagingFolder::Remove() {
+  if (!folder_.valid()) return;
+  folder_ = File();
+  ::rmdir(path_.c_str());  // empty: staged files are unlinked as soon as they are created
+}
+
+// mkdir never follows a link planted under the name; the folder is then opened without
+// following one and checked to be the owner-only folder just made.
+StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names) {
+  StagingFolder staging;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string path = FreshName(parent, ".unfurler-", names);
+    if (::mkdir(path.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      return staging;
+    }
+    File folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!folder.valid() || ::fstat(Fd(folder), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+      return staging;
+    }
+    staging.folder_ = std::move(folder);
+    staging.path_ = path;
+    return staging;
+  }
+  return staging;
+}
+
+File StagingFolder::NewFile(std::string_view name) {
+  if (!valid()) return File();
+  const std::string item(name);
+  File file(::openat(Fd(folder_), item.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     0600));
+  if (file.valid() && ::unlinkat(Fd(folder_), item.c_str(), 0) != 0) return File();
+  return file;
+}
+
+PendingFile::PendingFile(PendingFile&& other) noexcept
+    : path_(std::move(other.path_)), stamp_(other.stamp_) {
+  other.path_.clear();
+}
+
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
+  if (this != &other) {
+    if (valid()) ::unlink(path_.c_str());
+    path_ = std::move(other.path_);
+    other.path_.clear();
+    stamp_ = other.stamp_;
+  }
+  return *this;
+}
+
+PendingFile::~PendingFile() {
+  if (valid()) ::unlink(path_.c_str());
+}
+
+PendingFile PendingFile::Write(const File& source, const std::string& directory,
+                               const FileStamp& stamp, NameSource& names) {
+  PendingFile pending;
+  for (int attempt = 0; attempt < kNameAttempts && !pending.valid(); ++attempt) {
+    const std::string path = FreshName(directory, ".unfurler-", names) + ".part";
+    File target = CreateNewFile(path);
+    if (!target.valid()) {
+      if (errno == EEXIST) continue;
+      return pending;
+    }
+    pending.path_ = path;
+    pending.stamp_ = stamp;
+    const timespec times[2] = {FileTimeToTimespec(stamp.access),
+                               FileTimeToTimespec(stamp.modification)};
+    // An explicit mode: nothing of what the archive claims (set-id bits) reaches the file.
+    if (!CopyContent(source, target) || ::fchmod(Fd(target), ModeOf(stamp)) != 0 ||
+        ::futimens(Fd(target), times) != 0 || ::fsync(Fd(target)) != 0) {
+      return PendingFile();  // `pending` removes the partial file
+    }
+  }
+  return pending;
+}
+
+bool PendingFile::MoveTo(const std::string& target) {
+  if (!valid() || ::rename(path_.c_str(), target.c_str()) != 0) return false;
+  path_.clear();
+  return true;
+}
+
+bool MakeReplaceable(const std::string&) { return true; }
+
+bool RemoveNameVariants(const std::string& directory, std::string_view name, bool keepExact) {
+  DIR* dir = ::opendir(directory.c_str());
+  if (!dir) return errno == ENOENT;
+  bool removedAll = true;
+  while (const dirent* item = ::readdir(dir)) {
+    const std::string_view found(item->d_name);
+    if (!SameIgnoringCase(found, name) || (keepExact && found == name)) continue;
+    if (::unlinkat(::dirfd(dir), item->d_name, 0) != 0 && errno != ENOENT) removedAll = false;
+  }
+  ::closedir(dir);
+  return removedAll;
+}
 
 }  // namespace veltran::os

@@ -1,5 +1,7 @@
 // File-system calls on Windows.
 #include <windows.h>
+// ntsecapi.h declares RtlGenRandom and needs windows.h first.
+#include <ntsecapi.h>
 
 #include <vector>
 
@@ -89,8 +91,9 @@ bool ReadAt(const File& file, std::uint64_t offset, void* buffer, std::size_t si
   return true;
 }
 
-File CreateForWriting(const std::string& path) {
-  return Wrap(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+// CREATE_NEW fails on any existing name, a symbolic link or junction included.
+File CreateNewFile(const std::string& path) {
+  return Wrap(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
@@ -114,8 +117,10 @@ bool SetFileTimes(const File& file, std::uint64_t creation, std::uint64_t access
   return SetFileTime(Native(file), &c, &a, &m) != 0;
 }
 
-bool SetAttributes(const std::string& path, std::uint32_t attributes) {
-  return SetFileAttributesA(path.c_str(), attributes) != 0;
+bool SetAttributes(const File& file, std::uint32_t attributes) {
+  FILE_BASIC_INFO info{};  // zero times: left as they are
+  info.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(Native(file), FileBasicInfo, &info, sizeof info) != 0;
 }
 
 bool ClearReadOnly(const std::string& path) {
@@ -147,5 +152,224 @@ std::string CurrentDirectory() {
 }
 
 bool ChangeDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+
+std::uint64_t RandomNumber() {
+  std::uint64_t value = 0;
+  if (RtlGenRandom(&value, sizeof value)) return value;
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<std::uint64_t>(now.QuadPart) ^ GetCurrentProcessId();
+}
+
+namespace {
+
+constexpr int kNameAttempts = 16;
+
+std::string FreshName(const std::string& directory, const char* prefix, NameSource& names) {
+  std::string name = directory + "\\" + prefix;
+  const std::uint64_t value = names.NextName();
+  for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(value >> shift) & 15];
+  return name;
+}
+
+// Paths in the system directory may pass the 260-character limit of the plain calls once the
+// launcher's own names are appended: absolute paths go to the wide calls in their long form.
+std::wstring LongPath(const std::string& path) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  std::wstring wide(n > 0 ? static_cast<std::size_t>(n) : 1, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), n);
+  wide.resize(wide.size() - 1);
+  for (wchar_t& c : wide) {
+    if (c == L'/') c = L'\\';
+  }
+  if (wide.size() > 2 && wide[1] == L':' && wide[2] == L'\\') return L"\\\\?\\" + wide;
+  if (wide.size() > 2 && wide[0] == L'\\' && wide[1] == L'\\' && wide[2] != L'?') {
+    return L"\\\\?\\UNC" + wide.substr(1);
+  }
+  return wide;
+}
+
+bool ClearReadOnlyLong(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
+  return SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) != 0;
+}
+
+File CreateNewLongFile(const std::string& path) {
+  return Wrap(CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// A security descriptor whose only entry gives the process's user full access, inherited by
+// what is created below; nothing is taken over from the parent.
+class OwnerOnlySecurity {
+ public:
+  OwnerOnlySecurity() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    const bool gotUser = size && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+    CloseHandle(token);
+    if (!gotUser) return;
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    auto* acl = reinterpret_cast<PACL>(acl_.data());
+    ready_ = InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
+             AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                   GENERIC_ALL, sid) &&
+             InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+             SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+             SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = &descriptor_;
+  }
+  SECURITY_ATTRIBUTES* get() { return ready_ ? &attributes_ : nullptr; }
+
+ private:
+  std::vector<unsigned char> user_, acl_;
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+  bool ready_ = false;
+};
+
+bool CopyContent(const File& source, const File& target) {
+  std::vector<char> buffer(65536);
+  for (std::uint64_t offset = 0;;) {
+    std::size_t got = 0;
+    if (!ReadAt(source, offset, buffer.data(), buffer.size(), &got)) return false;
+    if (got == 0) return true;
+    if (!WriteAll(target, buffer.data(), got)) return false;
+    offset += got;
+  }
+}
+
+}  // namespace
+
+StagingFolder& StagingFolder::operator=(StagingFolder&& other) noexcept {
+  if (this != &other) {
+    Remove();
+    folder_ = std::move(other.folder_);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+StagingFolder::~StagingFolder() { Remove(); }
+
+void StagingFolder::Remove() {
+  if (!folder_.valid()) return;
+  folder_ = File();
+  RemoveDirectoryW(LongPath(path_).c_str());  // empty: staged files are deleted when their handles close
+}
+
+// CreateDirectory fails on an existing name, a planted link included. The folder is then held
+// open without delete sharing, so it cannot be renamed or swapped while it is in use.
+StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names) {
+  StagingFolder staging;
+  OwnerOnlySecurity security;
+  if (!security.get()) return staging;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string path = FreshName(parent, "~unfurler-", names);
+    const std::wstring longPath = LongPath(path);
+    if (!CreateDirectoryW(longPath.c_str(), security.get())) {
+      if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
+      return staging;
+    }
+    File folder = Wrap(CreateFileW(longPath.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!folder.valid() || !GetFileInformationByHandle(Native(folder), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      RemoveDirectoryW(longPath.c_str());
+      return staging;
+    }
+    staging.folder_ = std::move(folder);
+    staging.path_ = path;
+    return staging;
+  }
+  return staging;
+}
+
+File StagingFolder::NewFile(std::string_view name) {
+  if (!valid()) return File();
+  const std::string path = path_ + "\\" + std::string(name);
+  return Wrap(CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                          nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+PendingFile::PendingFile(PendingFile&& other) noexcept
+    : path_(std::move(other.path_)), stamp_(other.stamp_) {
+  other.path_.clear();
+}
+
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
+  if (this != &other) {
+    if (valid()) DeleteFileW(LongPath(path_).c_str());
+    path_ = std::move(other.path_);
+    other.path_.clear();
+    stamp_ = other.stamp_;
+  }
+  return *this;
+}
+
+PendingFile::~PendingFile() {
+  if (valid()) DeleteFileW(LongPath(path_).c_str());
+}
+
+PendingFile PendingFile::Write(const File& source, const std::string& directory,
+                               const FileStamp& stamp, NameSource& names) {
+  PendingFile pending;
+  for (int attempt = 0; attempt < kNameAttempts && !pending.valid(); ++attempt) {
+    const std::string path = FreshName(directory, "~unfurler-", names) + ".part";
+    File target = CreateNewLongFile(path);
+    if (!target.valid()) {
+      if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      return pending;
+    }
+    pending.path_ = path;
+    pending.stamp_ = stamp;
+    if (!CopyContent(source, target) ||
+        !SetFileTimes(target, stamp.creation, stamp.access, stamp.modification) ||
+        !FlushFileBuffers(Native(target))) {
+      return PendingFile();  // `pending` removes the partial file
+    }
+  }
+  return pending;
+}
+
+// The attributes are set once the file is in place.
+bool PendingFile::MoveTo(const std::string& target) {
+  if (!valid()) return false;
+  const std::wstring to = LongPath(target);
+  if (!MoveFileExW(LongPath(path_).c_str(), to.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return false;
+  }
+  path_.clear();
+  const DWORD attributes = stamp_.attributes ? stamp_.attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetFileAttributesW(to.c_str(), attributes) != 0;
+}
+
+// The directory is the system's, writable by administrators only.
+bool MakeReplaceable(const std::string& target) {
+  const std::wstring path = LongPath(target);
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES || ClearReadOnlyLong(path);
+}
+
+// Names are one whatever their letter case: there is only the exact name to remove.
+bool RemoveNameVariants(const std::string& directory, std::string_view name, bool keepExact) {
+  if (keepExact) return true;
+  const std::wstring path = LongPath(directory + "\\" + std::string(name));
+  ClearReadOnlyLong(path);
+  return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+         GetLastError() == ERROR_PATH_NOT_FOUND;
+}
 
 }  // namespace veltran::os

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -74,23 +75,26 @@ class LoopWindow final : public MainWindow {
   std::function<void()> afterEach_;
 };
 
-// One drive at letter e with the identity the test images are made for.
-inline std::string DriveJson(const std::string& extra = "") {
-  return R"({"letter": "e", "inquiry": {"peripheral": 5, "vendor": "BRELMONT",
-             "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "},
-             "vendor_identify_prefix": "KVR")" +
-         (extra.empty() ? "" : ", " + extra) + "}";
+inline constexpr const char* kBrelmontInquiry =
+    R"("inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C",
+                   "revision": "NA00", "prefix": "NA "}, "vendor_identify_prefix": "KVR")";
+
+// One drive at letter e; by default with the identity the test images are made for.
+inline std::string DriveJson(const std::string& extra = "",
+                             const std::string& identity = kBrelmontInquiry) {
+  return R"({"letter": "e", )" + identity + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
 class DownloadRun {
  public:
   // `top` is JSON members added to the scenario's top level (after a comma).
   DownloadRun(const std::string& driveExtra, const std::string& commandLine,
-              const std::string& top = "", const std::string& platform = "nt")
+              const std::string& top = "", const std::string& platform = "nt",
+              const std::string& identity = kBrelmontInquiry)
       : tracePath_("veltran-download-trace"),
         trace_(tracePath_.path().string()),
         machine_(ParseScenario(R"({"platform": ")" + platform + R"(", "drives": [)" +
-                                   DriveJson(driveExtra) + "]" + (top.empty() ? "" : ", " + top) +
+                                   DriveJson(driveExtra, identity) + "]" + (top.empty() ? "" : ", " + top) +
                                    "}",
                                "download test")),
         system_(MakeVirtualSystem(machine_)),
@@ -111,20 +115,20 @@ class DownloadRun {
     form_ = std::make_unique<MainForm>(*system_, transport_, window_,
                                        MainFormEnvironment{commandLine_, folder_.Utf8(""),
                                                            root_.path()});
+    formReady_.store(true);
     form_->FormCreate();
     if (!window_.closed) form_->FormShow();
     if (window_.closed) return;
     startedAtCommand_ = machine_.drives()[0]->commandsReceived();
-    if (first) {
-      loop_.Post([this, first] {
-        first(*form_);
-        QuitWhenIdle();
-      });
-    }
+    loop_.Post([this, first] {
+      if (first) first(*form_);
+      QuitWhenIdle();
+    });
     loop_.Run([this](TimerId timer) { Fire(timer); });
   }
 
   MainForm& form() { return *form_; }
+  bool formReady() const { return formReady_.load(); }
   LoopWindow& window() { return window_; }
   VirtualMachine& machine() { return machine_; }
   std::uint32_t startedAtCommand() const { return startedAtCommand_; }
@@ -175,6 +179,7 @@ class DownloadRun {
   LoopWindow window_;
   std::string commandLine_;
   std::unique_ptr<MainForm> form_;
+  std::atomic<bool> formReady_{false};
   std::uint32_t startedAtCommand_ = 0;
   bool started_ = false;
   std::size_t startedLine_ = 0;

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <fstream>
 
 #include "support/temp_files.h"
@@ -143,6 +144,59 @@ TEST_F(Console, SecondStartInTheSameScopeSaysTheToolIsRunning) {
   const Result second = Run("--virtual", "");
   EXPECT_EQ(second.exitCode, 0);
   EXPECT_EQ(second.out, "veltran is already running.\n");
+}
+
+constexpr const char* kHeldScenario = R"({"drives": [
+    {"letter": "e", "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "},
+     "vendor_identify_prefix": "KVR", "program_seconds": 2, "hold_real_seconds": 1}]})";
+
+// Exit, a second start, an information box and the end of input all reach the tool while the
+// drive holds the final command: the download completes, once, and the restart follows.
+TEST_F(Console, NothingEndsTheToolWhileTheFinalCommandRuns) {
+  MakeImage("new.bin", "--revision NA02 --block-kb 32 --blocks 3 --size 81920");
+  Write("scenario.json", kHeldScenario);
+  const Result r = Run("--virtual=scenario.json --trace=trace", "open new.bin\nstart\nexit\nstart\n");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("The firmware update is in progress"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Progress: 100%\nStatus : Ok\nMESSAGE\n  Download Ok!!  \nRestart WINDOWS\n"),
+            std::string::npos)
+      << r.out;
+  const auto trace = testing::ReadLines(folder_ / "trace");
+  EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
+                          [](const std::string& l) { return l.find(" ff0001") != std::string::npos; }),
+            3);
+  EXPECT_EQ(trace.back(), "restart accepted");
+}
+
+// A signal during the final command is held until the drive has finished.
+TEST_F(Console, SignalDuringTheFinalCommandIsHeld) {
+  MakeImage("AUTORUN.BIN", "--revision NA02 --block-kb 32 --blocks 3 --size 81920");
+  Write("scenario.json", kHeldScenario);
+  // Standard input stays open (no end of input) while the tool runs.
+  const std::string start = "cd '" + folder_.string() + "' && bash -c '(\"$0\" -LIVE "
+                            "--virtual=scenario.json --trace=trace < <(sleep 20) >out 2>err & "
+                            "echo $! >pid; wait $!; echo $? >rc) >/dev/null 2>&1 &' '" VELTRAN_CONSOLE "'";
+  ASSERT_EQ(std::system(start.c_str()), 0);
+  for (int i = 0; i < 2000 && Slurp("trace").find("lock 0 on ok") == std::string::npos; ++i) {
+    std::system("sleep 0.01");
+  }
+  ASSERT_NE(Slurp("trace").find("lock 0 on ok"), std::string::npos);
+  ASSERT_EQ(std::system(("kill -TERM " + Slurp("pid")).c_str()), 0);
+  for (int i = 0; i < 2000 && Slurp("rc").empty(); ++i) std::system("sleep 0.01");
+  EXPECT_EQ(Slurp("rc"), "0\n");
+  EXPECT_NE(Slurp("out").find("The firmware update is in progress"), std::string::npos);
+  EXPECT_EQ(Slurp("VELTRAN.TMP"), "START\nP1\nP2\nP3\nP4\nP5\nP6\nP7\nCOMPLETE\n");
+}
+
+TEST_F(Console, BytesADriveSendsAreShownEscaped) {
+  Write("scenario.json", R"({"drives": [
+    {"letter": "d", "inquiry": {"peripheral": 5, "vendor": "BREL\u0000ONT", "product": "CDW/DVD\tGA-W837C", "revision": "NA00"}},
+    {"letter": "e", "inquiry": {"peripheral": 5, "vendor": "TRUO", "product": "CD-ROM  GA-R837C", "revision": "TR06"}}]})");
+  const Result r = Run("--virtual=scenario.json", "");
+  EXPECT_NE(r.out.find("Drive list : BREL\\x00ONTCDW/DVD\\x09GA-W837CNA00\n"
+                       "Drive list : TRUO    CD-ROM  GA-R837CTR06\n"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST_F(Console, BadScenarioAndBadArgumentsAreRefusedClearly) {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "os_files.h"
 #include "scratch.h"
@@ -27,6 +29,20 @@ namespace fs = std::filesystem;
 ArchiveHandle OpenMemory(const Bytes& bytes) {
   return ArchiveOpen(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
                      ArchiveSource::kMemory);
+}
+
+void SetTimeZone(const char* zone) {
+#if defined(_WIN32)
+  _putenv_s("TZ", zone ? zone : "");
+  _tzset();
+#else
+  if (zone) {
+    ::setenv("TZ", zone, 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+#endif
 }
 
 int ExtractTo(const ArchiveHandle& archive, std::int32_t index, std::string name) {
@@ -121,11 +137,14 @@ TEST(ArchiveEntryTest, AttributesFollowTheHostsBits) {
   unixDirectory.externalAttributes = 0x41ED0000u;  // drwxr-xr-x
   ZipItem hiddenSystem{"hs.bin", Pattern(4, 4)};
   hiddenSystem.externalAttributes = 0x27;  // read-only, hidden, system, archive
-  const ArchiveHandle archive = OpenMemory(
-      BuildZip({dos, unixFile, unixReadOnly, dosDirectory, unixDirectory, hiddenSystem}));
+  ZipItem unixWithDosReadOnly{"both.bin", Pattern(4, 5)};
+  unixWithDosReadOnly.externalAttributes = 0x81A40001u;  // -rw-r--r-- and the DOS read-only bit
+  unixWithDosReadOnly.madeBy = 0x0314;
+  const ArchiveHandle archive = OpenMemory(BuildZip(
+      {dos, unixFile, unixReadOnly, dosDirectory, unixDirectory, hiddenSystem, unixWithDosReadOnly}));
   ASSERT_TRUE(archive);
-  const std::uint32_t expected[] = {0xA1, 0x80, 0x81, 0x91, 0x90, 0xA7};
-  for (std::int32_t i = 0; i < 6; ++i) {
+  const std::uint32_t expected[] = {0xA1, 0x80, 0x81, 0x91, 0x90, 0xA7, 0x81};
+  for (std::int32_t i = 0; i < 7; ++i) {
     ArchiveEntry entry;
     ASSERT_EQ(ArchiveGetEntry(archive, i, &entry), kArchiveOk);
     EXPECT_EQ(entry.attributes, expected[i]) << entry.name;
@@ -147,12 +166,15 @@ TEST(ArchiveEntryTest, TimesComeFromTheExtendedTimestampBlockWhenThereIsOne) {
   shortBlock.extra = {'U', 'T', 5, 0, 7};
   testing::Put32(shortBlock.extra, 1234567890u);
 
+  // DOS times are local: read in UTC, 2024-06-15 12:30:00 is Unix time 1718454600.
+  SetTimeZone("UTC0");
   const ArchiveHandle archive = OpenMemory(BuildZip({plain, stamped, accessOnly, shortBlock}));
+  SetTimeZone(nullptr);
   ASSERT_TRUE(archive);
   ArchiveEntry entry;
   ASSERT_EQ(ArchiveGetEntry(archive, 0, &entry), kArchiveOk);
   const std::uint64_t dosTime = entry.modificationTime;
-  EXPECT_NE(dosTime, 0u);
+  EXPECT_EQ(dosTime, kUnixEpoch + 1718454600ULL * kSecond);
   EXPECT_EQ(entry.accessTime, dosTime);
   EXPECT_EQ(entry.creationTime, dosTime);
 
@@ -271,6 +293,69 @@ TEST(ArchiveExtractTest, DamagedEntriesLeaveNothingBehind) {
         << names[i];
   }
   for (const char* name : {"crc.bin", "long.bin", "short.bin"}) EXPECT_FALSE(fs::exists(name));
+
+  // Into an open file, nothing beyond the declared size is ever written.
+  for (std::int32_t i = 0; i < 6; ++i) {
+    os::File file = os::CreateNewFile("handle-" + std::to_string(i));
+    ASSERT_TRUE(file.valid());
+    EXPECT_NE(ArchiveExtract(archive, i, reinterpret_cast<void*>(file.native()), 0,
+                             ArchiveSource::kHandle),
+              kArchiveOk);
+    ArchiveEntry entry;
+    ASSERT_EQ(ArchiveGetEntry(archive, i, &entry), kArchiveOk);
+    std::uint64_t written = 0;
+    ASSERT_TRUE(os::FileSize(file, &written));
+    EXPECT_LE(written, entry.uncompressedSize) << names[i];
+  }
+}
+
+TEST(ArchiveExtractTest, ExtractionIntoAnOpenFileWritesTheWholeEntry) {
+  ScratchFolder folder;
+  const Bytes data = Pattern(70000, 12);
+  const Bytes zip = BuildZip({{"fw.bin", data}});
+  const ArchiveHandle archive = OpenMemory(zip);
+  ASSERT_TRUE(archive);
+  {
+    os::File file = os::CreateNewFile("target");
+    ASSERT_TRUE(file.valid());
+    ASSERT_EQ(ArchiveExtract(archive, 0, reinterpret_cast<void*>(file.native()), 0,
+                             ArchiveSource::kHandle),
+              kArchiveOk);
+  }
+  EXPECT_EQ(ReadBytes("target"), data);
+}
+
+#if !defined(_WIN32)
+TEST(ArchiveExtractTest, ALinkUnderTheTargetNameIsReplacedNotFollowed) {
+  ScratchFolder folder;
+  WriteBytes(folder.root() / "victim", Bytes{1, 2, 3});
+  fs::permissions(folder.root() / "victim", fs::perms(0600));
+  fs::create_symlink(folder.root() / "victim", "fw.bin");
+  const Bytes zip = BuildZip({{"fw.bin", Pattern(500, 13)}});
+  const ArchiveHandle archive = OpenMemory(zip);
+  ASSERT_TRUE(archive);
+  ASSERT_EQ(ExtractTo(archive, 0, "fw.bin"), kArchiveOk);
+  EXPECT_FALSE(fs::is_symlink("fw.bin"));
+  EXPECT_EQ(ReadBytes("fw.bin"), Pattern(500, 13));
+  EXPECT_EQ(ReadBytes(folder.root() / "victim"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(fs::status(folder.root() / "victim").permissions(), fs::perms(0600));
+}
+#endif
+
+// Windows opens a device for these names, with any extension, and drops trailing dots and
+// spaces, so a file would vanish into a device or land under another name.
+TEST(SafeEntryNameTest, DeviceNamesAndNamesEndingInADotOrSpaceAreRefused) {
+  for (const char* name :
+       {"NUL.bin", "nul", "CON", "con.txt", "Con.tar.gz", "PRN", "AUX", "aux.", "NUL ",
+        "NUL .bin", "COM1", "com9.bin", "COM0", "LPT1", "lpt3.exe", "LPT9.", "COM\xB9",
+        "COM\xC2\xB2.bin", "CONIN$", "conout$.x", "sub/NUL.bin", "nul/fw.bin", "fw.bin.",
+        "fw.bin ", "VELTRAN.exe. ", "sub./fw.bin", "sub /fw.bin"}) {
+    EXPECT_FALSE(IsSafeEntryName(name)) << name;
+  }
+  for (const char* name : {"CONSOLE.bin", "COM10", "LPT", "nul_.bin", "COMA", "auxiliary.exe",
+                           "a.con", "x.nul", "fw.bin", "sub/.hidden", "COM1x.bin"}) {
+    EXPECT_TRUE(IsSafeEntryName(name)) << name;
+  }
 }
 
 TEST(ArchiveExtractTest, EntryDataCutShortIsADataError) {

@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#if !defined(_WIN32)
+#include <stdlib.h>
+#include <sys/stat.h>
+#endif
+
 #include "scratch.h"
 #include "zip_builder.h"
 
@@ -21,6 +28,22 @@ using testing::WriteBytes;
 using testing::ZipItem;
 namespace fs = std::filesystem;
 
+// Every name in a folder, links and folders included.
+std::vector<std::string> EntriesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (auto& item : fs::directory_iterator(folder)) names.push_back(item.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+#if !defined(_WIN32)
+fs::perms Umask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return fs::perms(mask);
+}
+#endif
+
 class RecordingSystem final : public LauncherSystem {
  public:
   RecordingSystem(fs::path package, fs::path systemDirectory)
@@ -29,12 +52,6 @@ class RecordingSystem final : public LauncherSystem {
   std::string CurrentDirectory() override { return real().CurrentDirectory(); }
   std::string OwnPath() override { return package_.string(); }
   std::string SystemDirectory() override { return systemDirectory_.string(); }
-  bool CopyFileOver(const std::string& from, const std::string& to) override {
-    return real().CopyFileOver(from, to);
-  }
-  bool ClearReadOnly(const std::string& path) override { return real().ClearReadOnly(path); }
-  void MakeRunnable(const std::string& path) override { real().MakeRunnable(path); }
-  bool RemoveFile(const std::string& path) override { return real().RemoveFile(path); }
   void Sleep(unsigned milliseconds) override { waits.push_back(milliseconds); }
   bool ChangeDirectory(const std::string& path) override { return real().ChangeDirectory(path); }
   void OpenTool(const std::string& systemDirectory) override {
@@ -45,11 +62,41 @@ class RecordingSystem final : public LauncherSystem {
   std::string JoinPath(const std::string& directory, std::string_view name) override {
     return real().JoinPath(directory, name);
   }
+  // Predictable names, so that a test can plant something where the launcher will write.
+  std::uint64_t NextName() override { return ++lastName; }
+
+  // Steps that fail on request, as a full disk or a locked file would make them.
+  os::StagingFolder CreateStaging(const std::string& parent) override {
+    return failStaging ? os::StagingFolder() : LauncherSystem::CreateStaging(parent);
+  }
+  os::PendingFile WritePending(const os::File& staged, const std::string& directory,
+                               const os::FileStamp& stamp) override {
+    if (failWrites-- == 1) return os::PendingFile();
+    return LauncherSystem::WritePending(staged, directory, stamp);
+  }
+  // Does what Windows does for the call, whatever the host and user.
+  bool MakeReplaceable(const std::string& target) override {
+    std::error_code ignored;
+    fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ignored);
+    return LauncherSystem::MakeReplaceable(target);
+  }
+  // Refuses to replace a read-only file as Windows does, even where a rename would (Linux) or
+  // where the user may write anything (root).
+  bool MovePending(os::PendingFile& pending, const std::string& target) override {
+    moved.push_back(fs::path(target).filename().string());
+    if (fs::exists(target) && testing::IsReadOnly(target)) return false;
+    return failMoveOf != moved.back() && LauncherSystem::MovePending(pending, target);
+  }
 
   std::vector<unsigned> waits;
   std::vector<std::string> openedIn;
   fs::path currentWhenOpened;
   std::vector<std::string> installedWhenOpened;
+  std::vector<std::string> moved;
+  std::uint64_t lastName = 0;
+  bool failStaging = false;
+  int failWrites = 0;  // the n-th pending write fails
+  std::string failMoveOf;
 
  private:
   static LauncherSystem& real() { return OsLauncherSystem(); }
@@ -64,11 +111,15 @@ class LauncherTest : public ::testing::Test {
   fs::path systemDirectory() const { return folder_.root() / "system"; }
   fs::path package() const { return folder_.root() / "package.exe"; }
 
-  RecordingSystem Run(const std::vector<ZipItem>& items) {
-    WriteBytes(package(), Concat(FakeExecutableImage(), BuildZip(items)));
+  RecordingSystem Run(const std::vector<ZipItem>& items, int exitCode = kLauncherDone) {
     RecordingSystem system(package(), systemDirectory());
-    EXPECT_EQ(RunLauncher(system), 0);
+    RunWith(system, items, exitCode);
     return system;
+  }
+  void RunWith(RecordingSystem& system, const std::vector<ZipItem>& items,
+               int exitCode = kLauncherDone) {
+    WriteBytes(package(), Concat(FakeExecutableImage(), BuildZip(items)));
+    EXPECT_EQ(RunLauncher(system), exitCode);
   }
 
   Bytes Installed(const char* name) const { return ReadBytes(systemDirectory() / name); }
@@ -91,6 +142,7 @@ TEST_F(LauncherTest, InstallsImageAndToolThenOpensTheToolFromTheSystemDirectory)
   EXPECT_EQ(system.installedWhenOpened, (std::vector<std::string>{"VELTRAN.exe", "autorun.bin"}));
   EXPECT_TRUE(fs::equivalent(fs::current_path(), folder_.work()));
   EXPECT_TRUE(testing::FilesBelow(folder_.work()).empty());  // temporaries deleted
+  EXPECT_EQ(EntriesIn(systemDirectory()), (std::vector<std::string>{"VELTRAN.exe", "autorun.bin"}));
 }
 
 TEST_F(LauncherTest, WithoutAnArchiveNothingHappens) {
@@ -163,29 +215,206 @@ TEST_F(LauncherTest, ASystemDirectoryLongerThanTheOldBuffersWorks) {
   EXPECT_EQ(fs::path(system.openedIn[0]), deep);
 }
 
-TEST_F(LauncherTest, HostileAndDamagedEntriesAreSkippedAndNothingLeavesTheFolder) {
+TEST_F(LauncherTest, EntriesWithUnsafeNamesAreSkippedAndNothingLeavesTheFolder) {
   const std::string absolute = (folder_.root() / "abs.bin").generic_string();
   WriteBytes(folder_.root() / "outside.bin", Pattern(10, 9));  // a copy source an attacker names
-  ZipItem badCrc{"good-looking.bin", Pattern(3000, 5)};
-  badCrc.overrideCrc = true;
-  ZipItem overflow{"VELTRAN.exe", Bytes(30000, 'z')};
-  overflow.overrideSize = true;
-  overflow.uncompressedSize = 100;
   const RecordingSystem system = Run({{"../outside.bin", Pattern(10, 1)},
                                       {"..\\outside.bin", Pattern(10, 1)},
                                       {absolute, Pattern(10, 2)},
                                       {"sub/../../x.bin", Pattern(10, 3)},
                                       {"C:x.bin", Pattern(10, 4)},
                                       {std::string(270, 'a') + ".bin", Pattern(10, 6)},
-                                      badCrc,
-                                      overflow});
+                                      {"NUL.bin", Pattern(10, 7)},
+                                      {"COM1 .exe", Pattern(10, 8)},
+                                      {"VELTRAN.exe.", Pattern(10, 8)}});
   EXPECT_TRUE(InstalledFiles().empty());
   EXPECT_EQ(testing::FilesBelow(folder_.root()),
             (std::vector<std::string>{"outside.bin", "package.exe"}));
   EXPECT_EQ(ReadBytes(folder_.root() / "outside.bin"), Pattern(10, 9));
-  EXPECT_EQ(system.waits.size(), 9u);
+  EXPECT_EQ(system.waits.size(), 10u);
   EXPECT_EQ(system.openedIn.size(), 1u);
 }
+
+struct FailedInstall {
+  const char* name;
+  int exitCode;
+  void (*arrange)(RecordingSystem&, std::vector<ZipItem>&);
+};
+
+// A package installs whole or not at all: whatever fails, nothing new is placed, the image of an
+// earlier run is gone (it must never be flashed unattended by the tool left there), no
+// temporary stays behind, and nothing starts.
+class FailedInstallTest : public LauncherTest, public ::testing::WithParamInterface<FailedInstall> {};
+
+TEST_P(FailedInstallTest, PlacesNothingRemovesTheOldImageAndStartsNothing) {
+  WriteBytes(systemDirectory() / "autorun.bin", Pattern(100, 7));
+  WriteBytes(systemDirectory() / "VELTRAN.exe", Pattern(100, 8));
+  std::vector<ZipItem> items{{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}};
+  RecordingSystem system(package(), systemDirectory());
+  GetParam().arrange(system, items);
+  RunWith(system, items, GetParam().exitCode);
+
+  EXPECT_TRUE(system.openedIn.empty());
+  EXPECT_EQ(EntriesIn(systemDirectory()), std::vector<std::string>{"VELTRAN.exe"});
+  EXPECT_EQ(Installed("VELTRAN.exe"), Pattern(100, 8));
+  EXPECT_EQ(system.waits.size(), 3u);
+  EXPECT_TRUE(EntriesIn(folder_.work()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFailure, FailedInstallTest,
+    ::testing::Values(
+        FailedInstall{"ImageCrc", kLauncherDamagedEntry,
+                      [](RecordingSystem&, std::vector<ZipItem>& items) {
+                        items[0].overrideCrc = true;
+                      }},
+        FailedInstall{"ToolLongerThanDeclared", kLauncherDamagedEntry,
+                      [](RecordingSystem&, std::vector<ZipItem>& items) {
+                        items[1].overrideSize = true;
+                        items[1].uncompressedSize = 100;
+                      }},
+        FailedInstall{"ToolShorterThanDeclared", kLauncherDamagedEntry,
+                      [](RecordingSystem&, std::vector<ZipItem>& items) {
+                        items[1].overrideSize = true;
+                        items[1].uncompressedSize = 3001;
+                      }},
+        FailedInstall{"ImageEncrypted", kLauncherDamagedEntry,
+                      [](RecordingSystem&, std::vector<ZipItem>& items) { items[0].flags = 1; }},
+        FailedInstall{"NoStagingFolder", kLauncherStagingFailed,
+                      [](RecordingSystem& system, std::vector<ZipItem>&) {
+                        system.failStaging = true;
+                      }},
+        FailedInstall{"ImageWrite", kLauncherPlacingFailed,
+                      [](RecordingSystem& system, std::vector<ZipItem>&) {
+                        system.failWrites = 1;
+                      }},
+        FailedInstall{"ToolWrite", kLauncherPlacingFailed,
+                      [](RecordingSystem& system, std::vector<ZipItem>&) {
+                        system.failWrites = 2;
+                      }},
+        FailedInstall{"ToolMove", kLauncherPlacingFailed,
+                      [](RecordingSystem& system, std::vector<ZipItem>&) {
+                        system.failMoveOf = "VELTRAN.exe";
+                      }}),
+    [](const ::testing::TestParamInfo<FailedInstall>& param) { return param.param.name; });
+
+TEST_F(LauncherTest, AnImageThatFailsToMoveLeavesNoImageAtAll) {
+  WriteBytes(systemDirectory() / "autorun.bin", Pattern(100, 7));
+  RecordingSystem system(package(), systemDirectory());
+  system.failMoveOf = "autorun.bin";
+  RunWith(system, {{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}},
+          kLauncherPlacingFailed);
+  EXPECT_TRUE(system.openedIn.empty());
+  EXPECT_EQ(EntriesIn(systemDirectory()), std::vector<std::string>{"VELTRAN.exe"});
+}
+
+TEST_F(LauncherTest, APackageWithoutAnImageStillInstallsAndStartsTheTool) {
+  const RecordingSystem system = Run({{"VELTRAN.exe", Pattern(3000, 2)}});
+  EXPECT_EQ(Installed("VELTRAN.exe"), Pattern(3000, 2));
+  EXPECT_EQ(system.openedIn.size(), 1u);
+}
+
+// An elevated prompt starts in the system directory: the package must still land and start.
+TEST_F(LauncherTest, StartedFromTheSystemDirectoryItselfInstallsAndStarts) {
+  RecordingSystem system(package(), folder_.work());
+  RunWith(system, {{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}});
+  EXPECT_EQ(ReadBytes(folder_.work() / "VELTRAN.exe"), Pattern(3000, 2));
+  EXPECT_EQ(ReadBytes(folder_.work() / "autorun.bin"), Pattern(3000, 1));
+  EXPECT_EQ(EntriesIn(folder_.work()), (std::vector<std::string>{"VELTRAN.exe", "autorun.bin"}));
+  EXPECT_EQ(system.openedIn.size(), 1u);
+}
+
+// Each attacker process renames its own file over the names the package's entries carry, in
+// the folder the launcher is started from, for as long as the launcher runs.
+TEST_F(LauncherTest, FilesSwappedInTheStartFolderDuringTheRunAreNeverInstalled) {
+  const Bytes evil = Pattern(3000, 66);
+  WriteBytes(folder_.root() / "evil", evil);
+  std::atomic<bool> running{true};
+  std::thread attacker([&] {
+    for (unsigned n = 0; running; ++n) {
+      for (const char* name : {"fw.bin", "VELTRAN.exe"}) {
+        const fs::path temporary = folder_.root() / ("evil-" + std::to_string(n));
+        std::error_code ignored;
+        fs::copy_file(folder_.root() / "evil", temporary, ignored);
+        fs::rename(temporary, folder_.work() / name, ignored);
+      }
+    }
+  });
+  for (int run = 0; run < 20; ++run) {
+    Run({{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}});
+    EXPECT_EQ(Installed("autorun.bin"), Pattern(3000, 1));
+    EXPECT_EQ(Installed("VELTRAN.exe"), Pattern(3000, 2));
+  }
+  running = false;
+  attacker.join();
+}
+
+#if !defined(_WIN32)
+// Links planted where the launcher writes: under the entries' names in the start folder, under
+// the target names, the staging folder's name and the temporary names in the system directory.
+TEST_F(LauncherTest, PlantedLinksAreReplacedNeverFollowed) {
+  const fs::path victim = folder_.root() / "victim";
+  fs::create_directory(victim);
+  WriteBytes(victim / "file", Pattern(10, 9));
+  for (const char* name : {"fw.bin", "VELTRAN.exe"}) {
+    fs::create_symlink(victim / "file", folder_.work() / name);
+  }
+  for (const char* name : {"autorun.bin", "VELTRAN.exe"}) {
+    fs::create_symlink(victim / "file", systemDirectory() / name);
+  }
+  // The first names the launcher draws: the staging folder, then the temporary files.
+  fs::create_directory_symlink(victim, systemDirectory() / ".unfurler-0000000000000001");
+  for (const char* name : {".unfurler-0000000000000002.part", ".unfurler-0000000000000003.part"}) {
+    fs::create_symlink(victim / "file", systemDirectory() / name);
+  }
+  const RecordingSystem system = Run({{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}});
+
+  EXPECT_EQ(EntriesIn(victim), std::vector<std::string>{"file"});
+  EXPECT_EQ(ReadBytes(victim / "file"), Pattern(10, 9));
+  EXPECT_EQ(fs::status(victim / "file").permissions(), fs::perms(0644) & ~Umask());
+  for (const char* name : {"autorun.bin", "VELTRAN.exe"}) {
+    EXPECT_FALSE(fs::is_symlink(systemDirectory() / name)) << name;
+  }
+  EXPECT_EQ(Installed("autorun.bin"), Pattern(3000, 1));
+  EXPECT_EQ(Installed("VELTRAN.exe"), Pattern(3000, 2));
+  EXPECT_EQ(system.openedIn.size(), 1u);
+}
+
+// Neither set-id bits claimed by the archive nor those of a file planted in the start folder
+// reach the installed files.
+TEST_F(LauncherTest, InstalledFilesGetPlainModes) {
+  ZipItem image{"fw.bin", Pattern(3000, 1)}, tool{"VELTRAN.exe", Pattern(3000, 2)};
+  for (ZipItem* item : {&image, &tool}) {
+    item->madeBy = 0x0314;
+    item->externalAttributes = 0x8FFF0000u;  // -rwsrwsrwt
+  }
+  WriteBytes(folder_.work() / "VELTRAN.exe", Pattern(10, 9));
+  fs::permissions(folder_.work() / "VELTRAN.exe", fs::perms(06777));
+  const mode_t oldMask = ::umask(0);
+  Run({image, tool});
+  ::umask(oldMask);
+  EXPECT_EQ(fs::status(systemDirectory() / "autorun.bin").permissions(), fs::perms(0644));
+  EXPECT_EQ(fs::status(systemDirectory() / "VELTRAN.exe").permissions(), fs::perms(0755));
+}
+
+// The tool looks its fixed names up ignoring letter case: an older spelling would hide the new.
+TEST_F(LauncherTest, OtherLetterCasesOfTheInstalledNamesAreRemoved) {
+  for (const char* stale : {"AUTORUN.BIN", "Autorun.bin", "Veltran.exe", "veltran.EXE"}) {
+    WriteBytes(systemDirectory() / stale, Pattern(10, 9));
+  }
+  WriteBytes(systemDirectory() / "other.bin", Pattern(10, 9));
+  Run({{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}});
+  EXPECT_EQ(EntriesIn(systemDirectory()),
+            (std::vector<std::string>{"VELTRAN.exe", "autorun.bin", "other.bin"}));
+}
+
+TEST_F(LauncherTest, ARelativeSystemDirectoryCountsFromTheStartFolder) {
+  ::setenv("UNFURLER_SYSTEM_DIR", "relative/system", 1);
+  const std::string directory = OsLauncherSystem().SystemDirectory();
+  ::unsetenv("UNFURLER_SYSTEM_DIR");
+  EXPECT_EQ(fs::path(directory), folder_.work() / "relative/system");
+}
+#endif
 
 }  // namespace
 }  // namespace veltran

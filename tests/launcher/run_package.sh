@@ -57,14 +57,17 @@ make_image second/NA02.BIN NA02
 cp "$tool" first/VELTRAN.exe
 { cat "$tool"; printf 'second build of the tool'; } > second/VELTRAN.exe
 
-# Runs package $1 from the folder run/ and checks the installation against image $2, tool $3.
+# Runs package $1 from folder $4 (default run/) and checks the installation against image $2,
+# tool $3.
 install_and_check() {
-  local package=$1 image=$2 tool=$3
+  local package=$1 image=$2 tool=$3 from=${4:-run}
   rm -f "$sysdir/unfurler-tool-ran.txt"
-  (cd run && run "$work/$package") || fail "$package: exit code $?"
+  (cd "$from" && run "$work/$package") || fail "$package: exit code $?"
   cmp -s "$sysdir/autorun.bin" "$image" || fail "$package: autorun.bin differs from $image"
   cmp -s "$sysdir/VELTRAN.exe" "$tool" || fail "$package: VELTRAN.exe differs from $tool"
   [ -z "$(ls -A run)" ] || fail "$package: temporaries left in the current directory: $(ls -A run)"
+  leftovers=$(cd "$sysdir" && ls -A | grep -i '^[.~]unfurler-' || true)
+  [ -z "$leftovers" ] || fail "$package: left in the system directory: $leftovers"
   for _ in $(seq 1 120); do
     [ -s "$sysdir/unfurler-tool-ran.txt" ] && break
     sleep 0.5
@@ -93,7 +96,47 @@ install_and_check "package1$ext" first/NA01.BIN first/VELTRAN.exe
 # The second run replaces the read-only tool copy of the first.
 install_and_check "package2$ext" second/NA02.BIN second/VELTRAN.exe
 
+# An attacker process renames its own files over the entries' names in the start folder for as
+# long as the package runs; the package's own files must be the ones installed.
+printf 'the attacker' > evil
+(
+  cd run
+  for n in $(seq 1 100000); do
+    cp ../evil ".a$n" && mv -f ".a$n" VELTRAN.exe
+    cp ../evil ".b$n" && mv -f ".b$n" NA01.BIN
+  done
+) &
+attacker=$!
+(cd run && run "$work/package1$ext") || { kill "$attacker"; fail "race: exit code $?"; }
+kill "$attacker"
+wait "$attacker" 2>/dev/null || true
+cmp -s "$sysdir/autorun.bin" first/NA01.BIN || fail "race: autorun.bin was swapped"
+cmp -s "$sysdir/VELTRAN.exe" first/VELTRAN.exe || fail "race: VELTRAN.exe was swapped"
+rm -rf run && mkdir run
+echo "ok: files swapped in the start folder were not installed"
+
+# Started from the system directory itself, as an elevated prompt would start it.
+install_and_check "package2$ext" second/NA02.BIN second/VELTRAN.exe "$sysdir"
+
+# A damaged image over an earlier installation: nothing new lands, the old image is removed,
+# nothing starts, and the exit code says why.
+launcher_size=$(stat -c %s "launcher$ext")
+cp "package1$ext" "damaged$ext"
+printf '\xff\xff\xff\xff' | dd of="damaged$ext" bs=1 seek=$((launcher_size + 38 + 100)) conv=notrunc 2>/dev/null
+rm -f "$sysdir/unfurler-tool-ran.txt"
+status=0
+(cd run && run "$work/damaged$ext") || status=$?
+[ "$status" -eq 1 ] || fail "damaged: exit code $status, expected 1"
+[ ! -e "$sysdir/autorun.bin" ] || fail "damaged: an autorun.bin is left"
+cmp -s "$sysdir/VELTRAN.exe" second/VELTRAN.exe || fail "damaged: VELTRAN.exe was replaced"
+sleep 2
+[ ! -e "$sysdir/unfurler-tool-ran.txt" ] || fail "damaged: the tool was started"
+echo "ok: a damaged package placed nothing and started nothing"
+
 if [ "$mode" = native ]; then
+  # A relative system directory counts from the start folder, and the tool still starts.
+  UNFURLER_SYSTEM_DIR=../system install_and_check "package1$ext" first/NA01.BIN first/VELTRAN.exe
+
   # A hostile package: names that climb out of the folder are never written or installed.
   rm -f "$sysdir/autorun.bin" "$sysdir/VELTRAN.exe"
   python3 - <<'PY'

@@ -172,5 +172,65 @@ TEST_F(PackTest, AnOutputThatCannotBeWrittenLeavesNothingBehind) {
       (std::vector<std::string>{"VELTRAN.exe", "bad.bin", "fw.bin", "launcher.exe", "taken/keep"}));
 }
 
+// A PE file whose header names `machine`.
+Bytes PeExecutable(std::uint16_t machine) {
+  Bytes file = veltran::testing::FakeExecutableImage(1024);
+  file[0x3C] = 0x80;
+  file[0x3D] = file[0x3E] = file[0x3F] = 0;
+  const unsigned char signature[] = {'P', 'E', 0, 0};
+  std::copy(std::begin(signature), std::end(signature), file.begin() + 0x80);
+  file[0x84] = static_cast<unsigned char>(machine & 0xFF);
+  file[0x85] = static_cast<unsigned char>(machine >> 8);
+  return file;
+}
+
+// A launcher of one bitness installs into its own system directory and a tool of the other
+// looks in the other one, where it finds no image.
+TEST_F(PackTest, ALauncherAndAToolForDifferentMachinesAreRefused) {
+  const Bytes elf = {0x7F, 'E', 'L', 'F', 2, 1, 1, 0};
+  const struct {
+    Bytes launcher, tool;
+    int exitCode;
+  } cases[] = {{PeExecutable(0x014C), PeExecutable(0x8664), kExitUsage},
+               {PeExecutable(0x8664), PeExecutable(0x014C), kExitUsage},
+               {PeExecutable(0x8664), elf, kExitUsage},
+               {PeExecutable(0x014C), PeExecutable(0x014C), kExitOk},
+               {PeExecutable(0x8664), PeExecutable(0x8664), kExitOk}};
+  for (const auto& c : cases) {
+    WriteBytes("launcher.exe", c.launcher);
+    WriteBytes("VELTRAN.exe", c.tool);
+    fs::remove("p.exe");
+    CommandOutput output;
+    EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.bin", "--tool",
+                    "VELTRAN.exe", "-o", "p.exe"},
+                   output),
+              c.exitCode)
+        << output.err;
+    EXPECT_EQ(fs::exists("p.exe"), c.exitCode == kExitOk);
+  }
+}
+
+TEST_F(PackTest, FileNamesThatNameADeviceOrLoseTheirEndAreRefused) {
+  for (const char* tool : {"NUL", "con.exe", "COM1.exe", "lpt9", "AUX .exe", "PRN", "tool.",
+                           "tool "}) {
+    // Refused by name before anything is read: no such file is made (it would be a device).
+    CommandOutput output;
+    EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.bin", "--tool", tool,
+                    "-o", "p.exe"},
+                   output),
+              kExitUsage)
+        << tool;
+  }
+  for (const char* image : {"nul.bin", "Com3.bin", "fw.bin."}) {
+    CommandOutput output;
+    EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", image, "--tool",
+                    "VELTRAN.exe", "-o", "p.exe"},
+                   output),
+              kExitUsage)
+        << image;
+  }
+  EXPECT_FALSE(fs::exists("p.exe"));
+}
+
 }  // namespace
 }  // namespace veltran::pack

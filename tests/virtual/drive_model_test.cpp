@@ -144,6 +144,47 @@ TEST_F(DriveModel, EjectTakesTheDiscOut) {
   EXPECT_EQ(Sense(), (std::array<u8, 3>{2, 0x3A, 0}));
 }
 
+// INQUIRY as the drives of the QEMU test machines answer it (tests/realdrive/recorded): a drive
+// sends only the bytes it has, leaves the rest of the buffer alone, and a drive without a prefix
+// has zeros there.
+TEST(DriveModelInquiry, SendsWhatTheDriveHasAsRealDrivesDo) {
+  struct Case {
+    const char* inquiry;
+    Command command;
+    std::uint32_t sent;
+    u8 additionalLength;
+    const char* bytes36to38;
+  };
+  const Case cases[] = {
+      // An IDE drive: 36 bytes, whatever the allocation length.
+      {R"({"vendor": "QEMU", "header": [128, 5, 50, 31, 0, 0, 0], "length": 36})", Command::kInquiry,
+       36, 31, "\xEE\xEE\xEE"},
+      // A SCSI drive: 96 bytes, byte 4 counts what was sent.
+      {R"({"vendor": "QEMU", "header": [128, 5, 18, 91, 0, 0, 18], "length": 96, "additional_length": "sent"})",
+       Command::kInquiryScan, 36, 31, nullptr},
+      {R"({"vendor": "QEMU", "header": [128, 5, 18, 91, 0, 0, 18], "length": 96, "additional_length": "sent"})",
+       Command::kInquiry, 96, 91, "\0\0\0"},
+      // The default drive: byte 4 gives the full length, whatever was asked for.
+      {R"({"vendor": "QEMU", "prefix": "nb"})", Command::kInquiryScan, 36, 91, nullptr},
+      {R"({"vendor": "QEMU", "prefix": "nb"})", Command::kInquiry, 96, 91, "nb "},
+  };
+  for (const Case& c : cases) {
+    VirtualRig rig(NtDrive(c.inquiry, R"("disc": false)"));
+    ASSERT_EQ(rig.transport().ScanDrives(), 1);
+    rig.buffer().fill(0xEE);
+    ASSERT_EQ(rig.ctx().Send(0, c.command), kStatusGood) << c.inquiry;
+    const auto* b = rig.buffer().data();
+    EXPECT_EQ(b[4], c.additionalLength) << c.inquiry;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[8]), 8), "QEMU    ") << c.inquiry;
+    EXPECT_NE(b[c.sent - 1], 0xEE) << c.inquiry;
+    EXPECT_EQ(b[c.sent], 0xEE) << c.inquiry << ": the drive sent more than it has";
+    if (c.bytes36to38 != nullptr) {
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[36]), 3), std::string(c.bytes36to38, 3))
+          << c.inquiry;
+    }
+  }
+}
+
 TEST(DriveModelFaults, CountCommandsFromTheScanInquiry) {
   VirtualRig rig(NtDrive(kInquiry, R"("disc": true, "faults": [{"at": 3, "status": "busy"}])"));
   ASSERT_EQ(rig.transport().ScanDrives(), 1);                             // 1

@@ -75,6 +75,14 @@ TEST(Scenario, MistakesAreRefusedNamingTheFileAndThePlace) {
       {R"({"processes": [{"name": "a.exe", "openable": 1}]})",
        "bad.json: processes[0].openable: expected true or false"},
       {R"({"restart": "maybe"})", "bad.json: restart: expected one of \"accept\", \"refuse\""},
+      {R"({"drives": [{"letter": "e", "inquiry": {"header": [128, 5, 50, 31, 0, 0]}}]})",
+       "bad.json: drives[0].inquiry.header: expected INQUIRY bytes 1 to 7: an array of 7 numbers"},
+      {R"({"drives": [{"letter": "e", "inquiry": {"length": 35}}]})",
+       "bad.json: drives[0].inquiry.length: must be at least 36"},
+      {R"({"drives": [{"letter": "e", "inquiry": {"length": 97}}]})",
+       "bad.json: drives[0].inquiry.length: must be at most 96"},
+      {R"({"drives": [{"letter": "e", "inquiry": {"additional_length": "some"}}]})",
+       "bad.json: drives[0].inquiry.additional_length: expected one of \"full\", \"sent\""},
   };
   for (const auto& [json, message] : cases) {
     EXPECT_EQ(ErrorOf(json).substr(0, message.size()), message) << json;

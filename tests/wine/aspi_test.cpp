@@ -113,7 +113,11 @@ TEST_F(AspiRequest, OtherStatusesPassUnchangedAndLeaveTheBufferAlone) {
       std::memset(srb.SenseArea, 0x77, sizeof srb.SenseArea);
       srb.SRB_Status = status;
     };
-    EXPECT_EQ(AspiExecute(FakeSend, 0, 2, Request(kDataIn)), status);
+    OsError error{5, 1, 1};  // left over from an earlier command
+    CommandRequest request = Request(kDataIn);
+    request.osError = &error;
+    EXPECT_EQ(AspiExecute(FakeSend, 0, 2, request), status);
+    EXPECT_FALSE(error.any()) << "the status byte is all the manager tells";
     EXPECT_EQ(data_[2], 0xA5);
     EXPECT_EQ(data_[12], 0xA5);
   }
@@ -149,6 +153,9 @@ TEST(AspiManagerLoading, LibraryWithoutTheEntryPointsOffersNoCandidates) {
   const std::array<u8, 6> cdb{0x12, 0, 0, 0, 0x24, 0};
   EXPECT_EQ(backend.Execute(0, CommandRequest{cdb.data(), 6, data.data(), 36, kDataIn}),
             kStatusCallFailed);
+  // The manager offers neither a lock nor the transfer mode.
+  EXPECT_EQ(backend.SetExclusive(0, true), std::nullopt);
+  EXPECT_FALSE(backend.TransferMode(0).offered);
 }
 
 }  // namespace

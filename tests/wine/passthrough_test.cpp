@@ -6,11 +6,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
-#include "system/system.h"
 #include "drive/passthrough_win.h"
 #include "drive/transport.h"
 #include "support/virtual_rig.h"
+#include "system/system.h"
 
 namespace veltran {
 namespace {
@@ -32,7 +35,7 @@ TEST(PassThroughRequest, CarriesTheCommandAsTheStorageStackReadsIt) {
   EXPECT_EQ(h.CdbLength, 12);
   EXPECT_EQ(h.DataIn, SCSI_IOCTL_DATA_IN);
   EXPECT_EQ(h.DataTransferLength, 8u);
-  EXPECT_EQ(h.TimeOutValue, 60u);
+  EXPECT_EQ(h.TimeOutValue, kDefaultTimeoutSeconds);
   EXPECT_EQ(h.DataBuffer, data.data());
   EXPECT_EQ(std::memcmp(h.Cdb, kVendorIdentify.data(), 12), 0);
   EXPECT_EQ(h.ScsiStatus, 0);
@@ -51,6 +54,15 @@ TEST(PassThroughRequest, DirectionZeroReadsEvenWithoutDataAndAnyOtherWrites) {
   const PassThroughRequest out =
       MakePassThroughRequest(CommandRequest{testUnitReady.data(), 6, data.data(), 8, 9});
   EXPECT_EQ(out.header.DataIn, SCSI_IOCTL_DATA_OUT);
+}
+
+TEST(PassThroughRequest, TimeOutIsTheRequestsInSeconds) {
+  std::array<u8, 16> data{};
+  for (const u32 seconds : {1u, 60u, 600u, 7200u, 0xFFFFFFFFu}) {
+    CommandRequest request{kVendorIdentify.data(), 12, data.data(), 8, kDataOut};
+    request.timeoutSeconds = seconds;
+    EXPECT_EQ(MakePassThroughRequest(request).header.TimeOutValue, seconds);
+  }
 }
 
 TEST(PassThroughResult, StatusFollowsTheCallAndTheScsiStatus) {
@@ -83,21 +95,61 @@ TEST(PassThroughExecute, CallOnSomethingThatIsNoDeviceFailsWithoutTouchingTheBuf
   std::array<u8, 36> data;
   data.fill(0xA5);
   const std::array<u8, 6> inquiry{0x12, 0, 0, 0, 0x24, 0};
-  const CommandRequest request{inquiry.data(), 6, data.data(), 36, kDataIn};
+  OsError error;
+  CommandRequest request{inquiry.data(), 6, data.data(), 36, kDataIn};
+  request.osError = &error;
   EXPECT_EQ(PassThroughExecute(file.get(), request), kStatusCallFailed);
+  EXPECT_NE(error.code, 0u) << "the system said why";
   EXPECT_EQ(PassThroughExecute(INVALID_HANDLE_VALUE, request), kStatusCallFailed);
+  EXPECT_EQ(error.code, static_cast<u32>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(error.Describe(), "os 6");
   EXPECT_EQ(data[0], 0xA5);
   EXPECT_EQ(data[2], 0xA5);
   file.reset();
   std::filesystem::remove(path);
 }
 
-TEST(PassThroughExecute, CdbLongerThanTheBlockHoldsIsRefused) {
+TEST(PassThroughExecute, CdbLongerThanTheBlockHoldsIsRefusedWithoutAnOsError) {
   std::array<u8, 17> longCdb{};
   std::array<u8, 16> data{};
-  EXPECT_EQ(PassThroughExecute(INVALID_HANDLE_VALUE,
-                               CommandRequest{longCdb.data(), 17, data.data(), 0, kDataIn}),
-            kStatusCallFailed);
+  OsError error{5, 0, 0};  // left over from an earlier command
+  CommandRequest request{longCdb.data(), 17, data.data(), 0, kDataIn};
+  request.osError = &error;
+  EXPECT_EQ(PassThroughExecute(INVALID_HANDLE_VALUE, request), kStatusCallFailed);
+  EXPECT_FALSE(error.any()) << "nothing was sent, so the system said nothing";
+}
+
+template <typename T>
+std::vector<u8> Bytes(const T& value) {
+  const auto* first = reinterpret_cast<const u8*>(&value);
+  return std::vector<u8>(first, first + sizeof value);
+}
+
+TEST(ExclusiveAccessRequest, LockAndUnlockCarryTheBytesTheDriverReads) {
+  std::vector<u8> lock(72, 0);
+  lock[0] = 1;  // lock the device
+  lock[4] = 1;  // even with a volume mounted
+  for (std::size_t i = 0; i < 7; ++i) lock[8 + i] = static_cast<u8>("VELTRAN"[i]);
+  EXPECT_EQ(Bytes(MakeExclusiveLockRequest(kExclusiveCallerName)), lock);
+  EXPECT_EQ(Bytes(MakeExclusiveUnlockRequest()), (std::vector<u8>{2, 0, 0, 0, 0, 0, 0, 0}));
+
+  // A name longer than the structure holds keeps its terminator.
+  const cdrom::ExclusiveLock cut = MakeExclusiveLockRequest(std::string(80, 'A'));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(cut.CallerName)), std::string(63, 'A'));
+}
+
+TEST(ExclusiveAccessUnderWine, IsRefusedOnHandlesThatAreNoDrive) {
+  const auto path = testing::TempPath("veltran-not-a-drive");
+  std::ofstream(path) << "plain file";
+  DeviceHandle file{CreateFileA(path.string().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr)};
+  ASSERT_TRUE(file.valid());
+  for (const bool on : {true, false}) {
+    EXPECT_FALSE(SetCdromExclusive(file.get(), on)) << on;
+    EXPECT_FALSE(SetCdromExclusive(INVALID_HANDLE_VALUE, on)) << on;
+  }
+  file.reset();
+  std::filesystem::remove(path);
 }
 
 TEST(PassThroughUnderWine, ScanFindsNoDriveAndSendsNothing) {
@@ -126,6 +178,9 @@ TEST(PassThroughUnderWine, EveryLetterIsACandidateAndNoneIsOpened) {
   }
   backend.Accept(0);  // nothing was probed successfully: nothing to keep
   EXPECT_EQ(backend.Execute(0, request), kStatusCallFailed);
+  // The lock is offered, but there is no device to take it on; the mode is not offered.
+  EXPECT_EQ(backend.SetExclusive(0, true), std::optional<bool>(false));
+  EXPECT_FALSE(backend.TransferMode(0).offered);
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ class Download::ImageFile {
     return stream_ ? size : -1;
   }
   bool Read(u8* into, u32 length) {
-    stream_.read(reinterpret_cast<char*>(into), length);
+    stream_.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(length));
     return stream_.gcount() == static_cast<std::streamsize>(length);
   }
   bool Rewind() { return static_cast<bool>(stream_.seekg(0, std::ios::beg)); }
@@ -338,6 +338,8 @@ void Download::StartWorker(u8 device) {
 
 void Download::DownloadWorker(u8 device) {
   const u8 status = SendFinalCommand(device);
+  // A tick due at the instant the command ends must not move the bar the worker now fills.
+  if (status == kStatusGood) StopProgressEstimate();
   Unlock(device);
   ctx_.window.Post([this] { ctx_.window.SetBusy(false); });
   if (status == kStatusGood) {
@@ -403,6 +405,11 @@ void Download::ShowBoxAndWait(MessageBoxSpec box) {
     dismissed.set_value();
   });
   dismissed.get_future().wait();
+}
+
+void Download::StopProgressEstimate() {
+  std::lock_guard lock(progressMutex_);
+  timer1Enabled_ = false;
 }
 
 void Download::SetTimer1(bool enabled, bool fromWorker) {

@@ -86,6 +86,7 @@ class Download {
   void FillBar();
   void ShowBoxAndWait(MessageBoxSpec box);
   void SetTimer1(bool enabled, bool fromWorker);
+  void StopProgressEstimate();
   void CloseAfterBlockFailure();
   bool testOption() const;
   void Log(std::string_view code) const { ctx_.log.WriteTestLog(code); }

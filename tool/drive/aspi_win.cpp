@@ -42,6 +42,8 @@ u8 WaitForAspiStatus(const aspi::SRB_ExecSCSICmd& srb) {
 
 u8 AspiExecute(aspi::SendASPI32CommandFn send, u8 hostAdapter, u8 target,
                const CommandRequest& request) {
+  // The manager reports through the status byte alone.
+  ReportOsError(request, OsError{});
   if (request.data == nullptr || request.cdb == nullptr || request.cdbLength > aspi::kCdbRoom) {
     return aspi::SS_INVALID_SRB;
   }
@@ -102,7 +104,10 @@ void AspiBackend::Accept(unsigned candidate) {
 }
 
 u8 AspiBackend::Execute(u8 device, const CommandRequest& request) {
-  if (device >= devices_.size() || send_ == nullptr) return kStatusCallFailed;
+  if (device >= devices_.size() || send_ == nullptr) {
+    ReportOsError(request, OsError{});
+    return kStatusCallFailed;
+  }
   const Address address = devices_[device];
   return AspiExecute(send_, address.hostAdapter, address.target, request);
 }

@@ -71,7 +71,8 @@ class AspiBackend final : public ScsiBackend {
 
 // Sends one command through the manager's entry point and waits for its final status. With
 // SS_ERR, sense bytes 2, 12 and 13 are copied into the data buffer. A request the block cannot
-// carry (no buffer, or a CDB longer than its room) is refused with SS_INVALID_SRB, unsent.
+// carry (no buffer, or a CDB longer than its room) is refused with SS_INVALID_SRB, unsent. The
+// manager has no time-out and no error beside the status: the request's OsError is left zero.
 u8 AspiExecute(aspi::SendASPI32CommandFn send, u8 hostAdapter, u8 target,
                const CommandRequest& request);
 // Waits until the manager has set a final status. The manager may finish on another thread;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "drive/scsi.h"
 
@@ -35,6 +37,9 @@ class ScsiBackend {
   virtual std::optional<bool> SetExclusive(u8 /*device*/, bool /*on*/) { return std::nullopt; }
   // The transfer mode of the device's ATA link, where the platform tells it.
   virtual TransferModeRead TransferMode(u8 /*device*/) { return {}; }
+  // What the last scan has for the user beside its devices, one sentence each (a drive that
+  // exists but could not be opened, and what would let the user in); the front end shows them.
+  virtual std::vector<std::string> ScanNotices() const { return {}; }
 };
 
 }  // namespace veltran

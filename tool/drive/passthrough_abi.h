@@ -22,7 +22,6 @@ struct PassThroughRequest {
 inline constexpr DWORD kIoctlScsiPassThroughDirect = 0x4D014;
 inline constexpr UCHAR kPassThroughSenseLength = 24;
 inline constexpr UCHAR kPassThroughTargetId = 1;
-inline constexpr ULONG kPassThroughTimeoutSeconds = 60;
 inline constexpr std::size_t kPassThroughCdbRoom = sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb);
 
 static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == kIoctlScsiPassThroughDirect);

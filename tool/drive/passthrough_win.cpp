@@ -45,7 +45,7 @@ PassThroughRequest MakePassThroughRequest(const CommandRequest& request) {
   h.SenseInfoLength = kPassThroughSenseLength;
   h.DataIn = request.direction == kDataIn ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
   h.DataTransferLength = request.dataLength;
-  h.TimeOutValue = kPassThroughTimeoutSeconds;
+  h.TimeOutValue = request.timeoutSeconds;
   h.DataBuffer = request.data;
   h.SenseInfoOffset = offsetof(PassThroughRequest, sense);
   std::memcpy(h.Cdb, request.cdb, std::min<std::size_t>(request.cdbLength, kPassThroughCdbRoom));
@@ -62,13 +62,44 @@ u8 PassThroughResult(bool callSucceeded, const PassThroughRequest& block, u8* da
 u8 PassThroughExecute(HANDLE device, const CommandRequest& request) {
   if (request.data == nullptr || request.cdb == nullptr ||
       request.cdbLength > kPassThroughCdbRoom) {
+    ReportOsError(request, OsError{});
     return kStatusCallFailed;
   }
   PassThroughRequest block = MakePassThroughRequest(request);
   DWORD returned = 0;
   const BOOL ok = DeviceIoControl(device, kIoctlScsiPassThroughDirect, &block, sizeof block, &block,
                                   sizeof block, &returned, nullptr);
+  ReportOsError(request, OsError{ok != FALSE ? 0 : static_cast<u32>(GetLastError())});
   return PassThroughResult(ok != FALSE, block, request.data);
+}
+
+cdrom::ExclusiveLock MakeExclusiveLockRequest(std::string_view callerName) {
+  cdrom::ExclusiveLock lock{};
+  lock.Access.RequestType = cdrom::kLockDevice;
+  // A mounted file system must not keep a download from taking the drive.
+  lock.Access.Flags = cdrom::kLockIgnoreVolume;
+  const std::size_t length = std::min(callerName.size(), cdrom::kCallerNameLength - 1);
+  std::memcpy(lock.CallerName, callerName.data(), length);
+  return lock;
+}
+
+cdrom::ExclusiveAccess MakeExclusiveUnlockRequest() {
+  return cdrom::ExclusiveAccess{cdrom::kUnlockDevice, 0};
+}
+
+bool SetCdromExclusive(HANDLE device, bool on) {
+  DWORD returned = 0;
+  BOOL ok = FALSE;
+  if (on) {
+    cdrom::ExclusiveLock lock = MakeExclusiveLockRequest(kExclusiveCallerName);
+    ok = DeviceIoControl(device, cdrom::kIoctlExclusiveAccess, &lock, sizeof lock, nullptr, 0,
+                         &returned, nullptr);
+  } else {
+    cdrom::ExclusiveAccess unlock = MakeExclusiveUnlockRequest();
+    ok = DeviceIoControl(device, cdrom::kIoctlExclusiveAccess, &unlock, sizeof unlock, nullptr, 0,
+                         &returned, nullptr);
+  }
+  return ok != FALSE;
 }
 
 unsigned PassThroughBackend::BeginScan() {
@@ -98,8 +129,16 @@ void PassThroughBackend::Accept(unsigned candidate) {
 }
 
 u8 PassThroughBackend::Execute(u8 device, const CommandRequest& request) {
-  if (device >= devices_.size()) return kStatusCallFailed;
+  if (device >= devices_.size()) {
+    ReportOsError(request, OsError{});
+    return kStatusCallFailed;
+  }
   return PassThroughExecute(devices_[device].get(), request);
+}
+
+std::optional<bool> PassThroughBackend::SetExclusive(u8 device, bool on) {
+  if (device >= devices_.size()) return false;
+  return SetCdromExclusive(devices_[device].get(), on);
 }
 
 }  // namespace veltran

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "drive/backend.h"
+#include "drive/cdrom_lock_abi.h"
 #include "drive/passthrough_abi.h"
 
 namespace veltran {
@@ -39,6 +41,8 @@ class PassThroughBackend final : public ScsiBackend {
   void Accept(unsigned candidate) override;
   unsigned MaxDevices() const override { return kLetters; }
   u8 Execute(u8 device, const CommandRequest& request) override;
+  // The CD-ROM class driver's exclusive-access lock, on the handle that sends the commands.
+  std::optional<bool> SetExclusive(u8 device, bool on) override;
 
  private:
   std::vector<DeviceHandle> devices_;
@@ -50,13 +54,24 @@ class PassThroughBackend final : public ScsiBackend {
 // invalid handle otherwise, and then nothing was opened.
 DeviceHandle OpenCdromDevice(char letter);
 
-// The request block for one command, the data buffer passed by pointer.
+// The request block for one command, the data buffer passed by pointer, with the request's
+// time-out.
 PassThroughRequest MakePassThroughRequest(const CommandRequest& request);
 // The command status of a finished call: 0xFF when the call failed, 1 for good status, else 4
 // with sense bytes 2, 12 and 13 copied into the data buffer.
 u8 PassThroughResult(bool callSucceeded, const PassThroughRequest& block, u8* data);
-// Sends one command on an open device handle. A request the block cannot carry (no buffer, or a
-// CDB longer than its room) is refused with 0xFF and nothing is sent.
+// Sends one command on an open device handle; a failed call leaves the system's error code in
+// the request's OsError. A request the block cannot carry (no buffer, or a CDB longer than its
+// room) is refused with 0xFF and nothing is sent.
 u8 PassThroughExecute(HANDLE device, const CommandRequest& request);
+
+// The name this program locks drives under, as other programs are told it.
+inline constexpr std::string_view kExclusiveCallerName = "VELTRAN";
+// The lock request under a caller name, cut to what the structure holds with its terminator.
+cdrom::ExclusiveLock MakeExclusiveLockRequest(std::string_view callerName);
+cdrom::ExclusiveAccess MakeExclusiveUnlockRequest();
+// Takes (on) or gives back (off) exclusive use of the drive behind an open device handle;
+// whether the driver agreed.
+bool SetCdromExclusive(HANDLE device, bool on);
 
 }  // namespace veltran

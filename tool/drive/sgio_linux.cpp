@@ -1,143 +1,194 @@
 // Linux back end: the optical devices through their SCSI generic nodes and the SG_IO request.
 // /dev/sr* would filter vendor commands for a process without CAP_SYS_RAWIO; /dev/sgN does not.
+#include "drive/sgio_linux.h"
+
 #include <fcntl.h>
 #include <grp.h>
-#include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <set>
-#include <utility>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "drive/ata_sysfs_linux.h"
 #include "drive/backend.h"
 
 namespace veltran {
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+void FileDescriptor::Reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+sg_io_hdr_t MakeSgIoHeader(const CommandRequest& request, u8* sense, unsigned char senseLength) {
+  sg_io_hdr_t hdr{};
+  hdr.interface_id = 'S';
+  hdr.dxfer_direction = request.dataLength == 0        ? SG_DXFER_NONE
+                        : request.direction == kDataIn ? SG_DXFER_FROM_DEV
+                                                       : SG_DXFER_TO_DEV;
+  hdr.cmd_len = request.cdbLength;
+  hdr.mx_sb_len = senseLength;
+  hdr.dxfer_len = request.dataLength;
+  hdr.dxferp = request.data;
+  hdr.cmdp = const_cast<unsigned char*>(request.cdb);
+  hdr.sbp = sense;
+  constexpr std::uint64_t kLongest = std::numeric_limits<decltype(hdr.timeout)>::max();
+  hdr.timeout = static_cast<decltype(hdr.timeout)>(
+      std::min<std::uint64_t>(std::uint64_t{request.timeoutSeconds} * 1000, kLongest));
+  return hdr;
+}
+
+u8 SgIoResult(const sg_io_hdr_t& hdr, const CommandRequest& request) {
+  // "Sense data present" comes with a check condition and is no failure of the call.
+  constexpr unsigned kDriverSense = 0x08;
+  if (hdr.host_status != 0 || (hdr.driver_status & ~kDriverSense & 0x0F) != 0) {
+    ReportOsError(request, OsError{0, hdr.host_status, hdr.driver_status});
+    return kStatusCallFailed;
+  }
+  ReportOsError(request, OsError{});
+  if (hdr.status == 0) return kStatusGood;
+  CopySenseBytes(hdr.sbp, request.data);
+  return kStatusCheck;
+}
+
+u8 SendSgIo(int fd, const CommandRequest& request) {
+  std::array<u8, 32> sense{};
+  sg_io_hdr_t hdr = MakeSgIoHeader(request, sense.data(), static_cast<unsigned char>(sense.size()));
+  if (::ioctl(fd, SG_IO, &hdr) < 0) {
+    ReportOsError(request, OsError{static_cast<u32>(errno)});
+    return kStatusCallFailed;
+  }
+  return SgIoResult(hdr, request);
+}
+
+int DeviceOpenFlags(bool exclusive) {
+  return O_RDWR | O_NONBLOCK | O_CLOEXEC | (exclusive ? O_EXCL : 0);
+}
+
+int OpenNode(const std::string& path, int flags) { return ::open(path.c_str(), flags); }
+
+bool ReopenNode(FileDescriptor& fd, const std::string& path, bool exclusive,
+                const NodeOpener& open) {
+  // The sg driver refuses an exclusive open while any descriptor of the node is open, this
+  // program's own included, and any open while an exclusive one is: the own one goes first.
+  fd.Reset();
+  fd = FileDescriptor(open(path, DeviceOpenFlags(exclusive)));
+  if (fd.valid()) return true;
+  if (exclusive) fd = FileDescriptor(open(path, DeviceOpenFlags(false)));
+  return false;
+}
+
 namespace {
 
 constexpr unsigned kMaxOpticalDevices = 26;
-constexpr unsigned kTimeoutMs = 60000;
 constexpr int kOpticalType = 5;
+const std::filesystem::path kSysfsRoot = "/sys";
 
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  ~FileDescriptor() { Reset(); }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-// The SCSI generic nodes of optical devices, in the order of their node numbers.
+// The SCSI generic nodes of optical devices ("sg3"), in the order of their node numbers.
 std::vector<std::string> OpticalGenericNodes() {
   namespace fs = std::filesystem;
   std::vector<std::pair<unsigned long, std::string>> found;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/sys/class/scsi_generic", ec)) {
+  for (const auto& entry : fs::directory_iterator(kSysfsRoot / "class/scsi_generic", ec)) {
     const std::string name = entry.path().filename().string();
     if (name.rfind("sg", 0) != 0) continue;
     std::ifstream typeFile(entry.path() / "device" / "type");
     int type = -1;
     if (!(typeFile >> type) || type != kOpticalType) continue;
-    found.emplace_back(std::stoul(name.substr(2)), "/dev/" + name);
+    found.emplace_back(std::stoul(name.substr(2)), name);
   }
   std::sort(found.begin(), found.end());
   std::vector<std::string> nodes;
-  for (auto& [number, path] : found) nodes.push_back(std::move(path));
+  for (auto& [number, name] : found) nodes.push_back(std::move(name));
   return nodes;
 }
 
-u8 SendSgIo(int fd, const CommandRequest& request) {
-  std::array<u8, 32> sense{};
-  sg_io_hdr_t hdr{};
-  hdr.interface_id = 'S';
-  hdr.dxfer_direction = request.dataLength == 0          ? SG_DXFER_NONE
-                        : request.direction == kDataIn ? SG_DXFER_FROM_DEV
-                                                       : SG_DXFER_TO_DEV;
-  hdr.cmd_len = request.cdbLength;
-  hdr.mx_sb_len = static_cast<unsigned char>(sense.size());
-  hdr.dxfer_len = request.dataLength;
-  hdr.dxferp = request.data;
-  hdr.cmdp = const_cast<unsigned char*>(request.cdb);
-  hdr.sbp = sense.data();
-  hdr.timeout = kTimeoutMs;
-  if (::ioctl(fd, SG_IO, &hdr) < 0) return kStatusCallFailed;
-  constexpr unsigned kDriverSense = 0x08;
-  if (hdr.host_status != 0 || (hdr.driver_status & ~kDriverSense & 0x0F) != 0) {
-    return kStatusCallFailed;
-  }
-  if (hdr.status == 0) return kStatusGood;
-  CopySenseBytes(sense.data(), request.data);
-  return kStatusCheck;
-}
+std::string DevicePath(const std::string& node) { return "/dev/" + node; }
 
-// Names a device that exists but may not be opened, once, with what would let the user in.
-void ReportNoAccess(const std::string& node) {
-  static std::set<std::string> reported;
-  if (!reported.insert(node).second) return;
+// Names a device that exists but may not be opened, with what would let the user in.
+std::string NoAccessNotice(const std::string& path) {
   struct stat st {};
   std::string group;
-  if (::stat(node.c_str(), &st) == 0) {
+  if (::stat(path.c_str(), &st) == 0) {
     if (const struct group* g = ::getgrgid(st.st_gid)) group = g->gr_name;
   }
-  std::fprintf(stderr,
-               "veltran: %s (an optical drive) cannot be opened: permission denied. Run as root%s.\n",
-               node.c_str(),
-               group.empty() ? "" : (" or as a member of the group '" + group + "'").c_str());
+  return path + " (an optical drive) cannot be opened: permission denied. Run as root" +
+         (group.empty() ? "" : " or as a member of the group '" + group + "'") + ".";
 }
 
 class SgioBackend final : public ScsiBackend {
  public:
   unsigned BeginScan() override {
     devices_.clear();
+    notices_.clear();
     nodes_ = OpticalGenericNodes();
     return static_cast<unsigned>(nodes_.size());
   }
 
   std::optional<u8> Probe(unsigned candidate, const CommandRequest& request) override {
-    probed_ = FileDescriptor(::open(nodes_[candidate].c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!probed_.valid()) {
-      if (errno == EACCES || errno == EPERM) ReportNoAccess(nodes_[candidate]);
+    probed_.Reset();
+    const std::string path = DevicePath(nodes_.at(candidate));
+    const int fd = OpenNode(path, DeviceOpenFlags(false));
+    if (fd < 0) {
+      if (errno == EACCES || errno == EPERM) notices_.push_back(NoAccessNotice(path));
       return std::nullopt;
     }
+    probed_ = FileDescriptor(fd);
     return SendSgIo(probed_.get(), request);
   }
 
-  void Accept(unsigned /*candidate*/) override { devices_.push_back(std::move(probed_)); }
+  void Accept(unsigned candidate) override {
+    devices_.push_back({std::move(probed_), nodes_.at(candidate)});
+  }
 
   unsigned MaxDevices() const override { return kMaxOpticalDevices; }
 
   u8 Execute(u8 device, const CommandRequest& request) override {
-    return SendSgIo(devices_.at(device).get(), request);
+    if (device >= devices_.size()) {
+      ReportOsError(request, OsError{});
+      return kStatusCallFailed;
+    }
+    return SendSgIo(devices_[device].fd.get(), request);
   }
 
+  std::optional<bool> SetExclusive(u8 device, bool on) override {
+    if (device >= devices_.size()) return false;
+    Device& d = devices_[device];
+    return ReopenNode(d.fd, DevicePath(d.node), on);
+  }
+
+  TransferModeRead TransferMode(u8 device) override {
+    if (device >= devices_.size()) return {true, std::nullopt};
+    return {true, AtaTransferMode(kSysfsRoot, devices_[device].node)};
+  }
+
+  std::vector<std::string> ScanNotices() const override { return notices_; }
+
  private:
+  struct Device {
+    FileDescriptor fd;
+    std::string node;
+  };
   std::vector<std::string> nodes_;
   FileDescriptor probed_;
-  std::vector<FileDescriptor> devices_;
+  std::vector<Device> devices_;
+  std::vector<std::string> notices_;
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "drive/backend.h"
 #include "drive/trace.h"
@@ -33,6 +35,8 @@ class DriveTransport {
   // the platform offers it. Nothing where it does not.
   std::optional<bool> SetExclusive(u8 device, bool on);
   TransferModeRead TransferMode(u8 device);
+  // What the last scan has for the user beside its devices (see ScsiBackend::ScanNotices).
+  std::vector<std::string> ScanNotices() const { return backend_->ScanNotices(); }
 
  private:
   std::unique_ptr<ScsiBackend> backend_;

@@ -144,14 +144,17 @@ DriveReply VirtualDrive::Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
   if (cdb[1] & 0x01) return Refuse(kAscInvalidFieldInCdb);  // no vital product data pages
   std::array<std::uint8_t, kInquiryLength> reply{};
   reply[0] = config_.peripheral;
-  reply[1] = 0x80;  // removable medium
-  reply[3] = 0x02;
-  reply[4] = kInquiryLength - 5;
+  std::copy(config_.inquiryHeader.begin(), config_.inquiryHeader.end(), &reply[1]);
   PutPadded(&reply[8], config_.vendor, 8);
   PutPadded(&reply[16], config_.product, 16);
   PutPadded(&reply[32], revision_, 4);
-  PutPadded(&reply[36], config_.prefix, 3);
-  const std::uint32_t count = std::min<std::uint32_t>({cdb[4], length, kInquiryLength});
+  // A drive without a prefix leaves these vendor-specific bytes zero, as real drives do.
+  if (!config_.prefix.empty()) PutPadded(&reply[36], config_.prefix, 3);
+  // The drive sends what it has, up to the allocation length; the rest of the buffer is the
+  // caller's and stays as it was.
+  const std::uint32_t count =
+      std::min<std::uint32_t>({cdb[4], length, config_.inquiryLength, kInquiryLength});
+  if (config_.additionalLengthOfSent && count > 4) reply[4] = static_cast<std::uint8_t>(count - 5);
   std::memcpy(data, reply.data(), count);
   return Good();
 }

@@ -155,7 +155,9 @@ ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) co
 }
 
 void Reader::Inquiry(const Json& j, const std::string& where, ScenarioDrive& d) const {
-  RequireObject(j, where, {"peripheral", "vendor", "product", "revision", "prefix"});
+  RequireObject(j, where,
+                {"peripheral", "vendor", "product", "revision", "prefix", "header", "length",
+                 "additional_length"});
   if (j.contains("peripheral")) {
     d.peripheral = static_cast<std::uint8_t>(Number(j["peripheral"], where + ".peripheral", 255));
   }
@@ -163,6 +165,24 @@ void Reader::Inquiry(const Json& j, const std::string& where, ScenarioDrive& d) 
   if (j.contains("product")) d.product = String(j["product"], where + ".product", 16);
   if (j.contains("revision")) d.revision = String(j["revision"], where + ".revision", 4);
   if (j.contains("prefix")) d.prefix = String(j["prefix"], where + ".prefix", 3);
+  if (j.contains("header")) {
+    const Json& h = j["header"];
+    if (!h.is_array() || h.size() != d.inquiryHeader.size()) {
+      Fail(where + ".header", "expected INQUIRY bytes 1 to 7: an array of 7 numbers");
+    }
+    for (std::size_t i = 0; i < d.inquiryHeader.size(); ++i) {
+      d.inquiryHeader[i] = static_cast<std::uint8_t>(
+          Number(h[i], where + ".header[" + std::to_string(i) + "]", 255));
+    }
+  }
+  if (j.contains("length")) {
+    d.inquiryLength = Number(j["length"], where + ".length", 96);
+    if (d.inquiryLength < 36) Fail(where + ".length", "must be at least 36");
+  }
+  if (j.contains("additional_length")) {
+    d.additionalLengthOfSent =
+        Choice(j["additional_length"], where + ".additional_length", {"full", "sent"}) == "sent";
+  }
 }
 
 ScenarioFault Reader::Fault(const Json& j, const std::string& where) const {

@@ -26,6 +26,15 @@ struct ScenarioDrive {
   unsigned lun = 0;
   std::uint8_t peripheral = 5;
   std::string vendor, product, revision, prefix;  // padded to 8, 16, 4, 3 when read
+  // INQUIRY bytes 1 to 7 (byte 4 is the additional length), and how many bytes of INQUIRY data
+  // the drive has: it sends no more than that, whatever the allocation length. The defaults are
+  // a drive with 96 bytes; the drives of the QEMU test machines send 36 (IDE) or 96 (SCSI) with
+  // headers of their own.
+  std::array<std::uint8_t, 7> inquiryHeader{0x80, 0x00, 0x02, 91, 0x00, 0x00, 0x00};
+  std::uint32_t inquiryLength = 96;
+  // Byte 4 counts the bytes actually sent (allocation length included) instead of the bytes the
+  // drive has, as QEMU's SCSI drives answer.
+  bool additionalLengthOfSent = false;
   std::optional<std::string> vendorIdentifyPrefix;
   bool disc = false;
   std::uint32_t programSeconds = 0;

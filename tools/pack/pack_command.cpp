@@ -8,6 +8,7 @@
 #include <random>
 
 #include "app/image_file.h"
+#include "archive.h"
 #include "launcher.h"
 #include "package_writer.h"
 
@@ -23,7 +24,8 @@ constexpr const char* kUsage =
     "\n"
     "build    writes LAUNCHER followed by a zip archive holding IMAGE and TOOL (deflated, named\n"
     "         by their file names, image first). An image the flash tool would refuse when it\n"
-    "         loads it as AUTORUN.BIN is not packed unless --force is given.\n"
+    "         loads it as AUTORUN.BIN is not packed unless --force is given. A Windows\n"
+    "         launcher is packed only with a Windows tool built for the same machine.\n"
     "inspect  prints what the flash tool derives from IMAGE.\n"
     "\n"
     "exit codes: 0 done, 1 the flash tool would refuse the image, 2 usage error,\n"
@@ -190,7 +192,42 @@ std::optional<std::string> CheckEntryNames(const std::string& image, const std::
   if (image.size() > kLongestEntryName || tool.size() > kLongestEntryName) {
     return "file names longer than 259 characters cannot be packed";
   }
+  if (!IsSafeEntryName(image) || !IsSafeEntryName(tool)) {
+    return "the launcher refuses file names that name a device (CON, NUL, COM1, ...) or end in "
+           "a dot or a space";
+  }
   if (image == tool) return "the image and the tool have the same file name";
+  return std::nullopt;
+}
+
+// The machine field of a PE executable's file header; none for anything else.
+std::optional<std::uint16_t> PeMachine(const Bytes& file) {
+  const auto at = [&file](std::size_t offset, std::size_t size) {
+    std::uint32_t value = 0;
+    for (std::size_t i = size; i-- > 0;) value = (value << 8) | file[offset + i];
+    return value;
+  };
+  if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') return std::nullopt;
+  const std::size_t header = at(0x3C, 4);
+  if (header > file.size() - 6 || at(header, 4) != 0x00004550) return std::nullopt;  // "PE\0\0"
+  return static_cast<std::uint16_t>(at(header + 4, 2));
+}
+
+// A Windows launcher installs into the system directory of its own bitness and opens the tool
+// there; a tool of the other bitness would look in the other one and find no image.
+std::optional<std::string> CheckMachines(const Bytes& launcher, const Bytes& tool) {
+  const auto launcherMachine = PeMachine(launcher);
+  if (!launcherMachine) return std::nullopt;
+  const auto toolMachine = PeMachine(tool);
+  if (!toolMachine) return "the launcher is a Windows program and the tool is not";
+  if (*toolMachine != *launcherMachine) {
+    char text[120];
+    std::snprintf(text, sizeof text,
+                  "the launcher (machine 0x%04x) and the tool (machine 0x%04x) are built for "
+                  "different machines",
+                  *launcherMachine, *toolMachine);
+    return std::string(text);
+  }
   return std::nullopt;
 }
 
@@ -214,6 +251,10 @@ int Build(const std::vector<std::string>& args, CommandOutput& output) {
       output.err += "veltran-pack: cannot read '" + *path + "'\n";
       return kExitFileError;
     }
+  }
+  if (const auto problem = CheckMachines(*launcher, *tool)) {
+    output.err += "veltran-pack build: " + *problem + "\n";
+    return kExitUsage;
   }
   if ((*image).size() > 0xFFFFFFFFu || (*tool).size() > 0xFFFFFFFFu) {
     output.err += "veltran-pack build: files of 4 GB or more cannot be packed\n";

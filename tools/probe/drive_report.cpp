@@ -5,7 +5,7 @@
 namespace veltran {
 namespace {
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quoted(std::string_view text) { return "\"" + EscapeBytes(text) + "\""; }
 
 }  // namespace
 
@@ -18,12 +18,14 @@ std::vector<DriveReport> ScanAndIdentify(Platform& platform) {
   const u8 count = platform.transport().ScanDrives();
   for (u8 device = 0; device < count; ++device) {
     if (ctx.Send(device, Command::kInquiryList) != kStatusGood) continue;
-    reports.push_back({device, std::string(reinterpret_cast<const char*>(&(*buffer)[8]), 28), {}});
+    reports.push_back(
+        {device, std::string(reinterpret_cast<const char*>(&(*buffer)[8]), 28), {}, {}});
   }
   for (DriveReport& report : reports) {
     TakeListEntryIdentity(identity, report.listEntry);
     IdentifySelectedDrive(ctx, report.device);
     report.identity = identity;
+    report.transferMode = platform.transport().TransferMode(report.device).mode;
   }
   return reports;
 }
@@ -34,13 +36,15 @@ std::string FormatReport(const std::vector<DriveReport>& reports) {
     const DriveReport& r = reports[i];
     const DriveIdentity& id = r.identity;
     out += "Drive " + std::to_string(i) + " (device " + std::to_string(r.device) +
-           "): " + r.listEntry + "\n";
+           "): " + EscapeBytes(r.listEntry) + "\n";
     out += "  identity : " + Quoted(id.DriveIdent.view()) + "\n";
     out += "  revision : " + Quoted(id.DriveRevision.view()) + "\n";
     out += "  prefix   : " + Quoted(id.DrivePrefix.view()) +
-           (id.DrivePrefixReported ? " (the drive answered VENDOR IDENTIFY)" : " (from INQUIRY)") + "\n";
+           (id.DrivePrefixReported ? " (the drive answered VENDOR IDENTIFY)" : " (from INQUIRY)") +
+           "\n";
     out += std::string("  boot mode: ") + (id.BootModeDrive ? "yes" : "no") + "\n";
     out += std::string("  COM variant: ") + (id.ComVariantDrive ? "yes" : "no") + "\n";
+    if (r.transferMode) out += "  transfer mode: " + *r.transferMode + "\n";
   }
   return out;
 }

@@ -30,7 +30,15 @@ int main(int argc, char** argv) {
       }
     }
     veltran::Platform platform(options);
-    std::fputs(veltran::FormatReport(veltran::ScanAndIdentify(platform)).c_str(), stdout);
+    const std::string report = veltran::FormatReport(veltran::ScanAndIdentify(platform));
+    for (const std::string& notice : platform.transport().ScanNotices()) {
+      std::fprintf(stderr, "veltran-probe: %s\n", notice.c_str());
+    }
+    if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() ||
+        std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "veltran-probe: the report could not be written\n");
+      return 2;
+    }
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "veltran-probe: %s\n", e.what());

@@ -48,8 +48,9 @@ std::string InstanceScope(const PlatformOptions& options) {
   return "virtual:" + std::filesystem::current_path(ignored).string();
 }
 
-// SIGINT, SIGTERM and SIGHUP become requests to end, handled by the loop like "exit": held
-// while the final command runs. The signals are blocked in every thread and taken by one.
+// SIGINT, SIGTERM and SIGHUP become requests to end, held while the final command runs. The
+// signals are blocked in every thread and taken by one: made before any other thread starts,
+// so that every later thread inherits the mask.
 class SignalWatch {
  public:
   explicit SignalWatch(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
@@ -88,6 +89,7 @@ class ConsoleSession {
  public:
   ConsoleSession(Platform& platform, const ConsoleStreams& streams, std::string commandLine)
       : streams_(streams),
+        platform_(platform),
         loop_(platform.system().clock()),
         window_(
             streams.out, [this] { WaitForEnter(); }, loop_, streams.outTerminal),
@@ -95,16 +97,19 @@ class ConsoleSession {
               MainFormEnvironment{std::move(commandLine), ""}) {}
 
   void Run() {
+    std::optional<SignalWatch> signals;
+    if (streams_.handleSignals) {
+      signals.emplace([this](int) { loop_.Post([this] { RequestEnd(false); }); });
+    }
     input_ = std::make_unique<ConsoleInput>(streams_.in, [this] {
       loop_.Post([this] { OnInput(); });
     });
     form_.FormCreate();
+    for (const std::string& notice : platform_.transport().ScanNotices()) {
+      std::fprintf(streams_.err, "veltran: %s\n", notice.c_str());
+    }
     if (!window_.closed()) form_.FormShow();
     if (window_.closed()) return;
-    std::optional<SignalWatch> signals;
-    if (streams_.handleSignals) {
-      signals.emplace([this](int) { loop_.Post([this] { RequestEnd(); }); });
-    }
     loop_.Run([this](TimerId timer) { Fire(timer); });
   }
 
@@ -133,19 +138,30 @@ class ConsoleSession {
     if (const std::optional<std::string> line = input_->TakeLine()) {
       Execute(*line);
     } else if (input_->ended()) {
-      RequestEnd();
+      RequestEnd(true);
     }
     EndIfRequestedAndIdle();
   }
 
   // End of input, "exit" or a signal: the program ends now, or once the download has finished.
-  void RequestEnd() {
+  // Only the end of input waits for an automatic start still to come (an unattended run reads
+  // no commands); "exit" and a signal cancel it.
+  void RequestEnd(bool waitForAutomaticStart) {
     if (!form_.FormCloseQuery()) {
       if (!endRequested_) std::fputs(kUpdateInProgress, streams_.out);
       std::fflush(streams_.out);
+    } else if (!waitForAutomaticStart && !DownloadUnderWay()) {
+      window_.Close();
+      return;
     }
     endRequested_ = true;
     EndIfRequestedAndIdle();
+  }
+
+  // From the start of the final command until the restart or the close that follows it.
+  bool DownloadUnderWay() const {
+    return !form_.FormCloseQuery() || form_.download().RestartHold() == 0 ||
+           window_.timerEnabled(TimerId::kTimer1);
   }
 
   // A pending automatic start or a restart still to come keeps the program going.
@@ -180,7 +196,7 @@ class ConsoleSession {
       if (form_.FormCloseQuery()) {
         form_.Image5Click();
       } else {
-        RequestEnd();
+        RequestEnd(false);
       }
     } else {
       std::fprintf(streams_.err, "veltran: unknown command \"%s\"\n", command.c_str());
@@ -201,6 +217,7 @@ class ConsoleSession {
   }
 
   const ConsoleStreams& streams_;
+  Platform& platform_;
   EventLoop loop_;
   ConsoleWindow window_;
   MainForm form_;

@@ -2,25 +2,9 @@
 
 #include <algorithm>
 
-namespace veltran {
+#include "drive/text.h"
 
-std::string EscapeUnprintable(std::string_view text, bool keepLineBreaks) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    // Bytes from 0x80 on are left to the terminal: file names are UTF-8.
-    if ((byte >= 0x20 && byte != 0x7F) || (c == '\n' && keepLineBreaks)) {
-      out += c;
-    } else {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    }
-  }
-  return out;
-}
+namespace veltran {
 
 ConsoleWindow::ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter,
                              EventLoop& loop, bool progressBar)
@@ -28,7 +12,14 @@ ConsoleWindow::ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter,
 
 void ConsoleWindow::Line(std::string_view text) {
   EndBar();
-  const std::string shown = EscapeUnprintable(text, true);
+  // Line breaks of a box's text stay; every other byte that is not printable is escaped.
+  std::string shown;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    shown += EscapeBytes(text.substr(start, end - start));
+    if (end < text.size()) shown += '\n';
+    start = end + 1;
+  }
   std::fwrite(shown.data(), 1, shown.size(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);

@@ -12,9 +12,6 @@
 
 namespace veltran {
 
-// Bytes that are not printable are shown as \xNN; line breaks stay where `keepLineBreaks`.
-std::string EscapeUnprintable(std::string_view text, bool keepLineBreaks);
-
 class ConsoleWindow final : public MainWindow {
  public:
   // `waitForEnter` is called after a box is printed; it returns once the user dismissed it.

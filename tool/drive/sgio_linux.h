@@ -1,0 +1,56 @@
+// The pieces of the Linux back end that stand on their own: the SG_IO request and its result,
+// and the reopen of a device node that takes or gives back exclusive use.
+#pragma once
+
+#include <scsi/sg.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "drive/scsi.h"
+
+namespace veltran {
+
+// Owns one file descriptor; closed when the owner goes.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() { Reset(); }
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  void Reset();
+
+ private:
+  int fd_ = -1;
+};
+
+// The request header for one command; the sense bytes land in `sense`, which must outlive the
+// call. The time-out is the request's, in milliseconds, capped at what the header can hold.
+sg_io_hdr_t MakeSgIoHeader(const CommandRequest& request, u8* sense, unsigned char senseLength);
+// The status of a call the kernel accepted: 0xFF when the host adapter or the driver failed it
+// (their statuses left in the request's OsError), 1 for good status, else 4 with sense bytes
+// 2, 12 and 13 copied into the data buffer.
+u8 SgIoResult(const sg_io_hdr_t& header, const CommandRequest& request);
+// Sends one command on an open descriptor; a refused call leaves errno in the request's OsError.
+u8 SendSgIo(int fd, const CommandRequest& request);
+
+// The flags a device node is opened with, with or without exclusive use.
+int DeviceOpenFlags(bool exclusive);
+// Opens a path with open(2)'s flags and returns the descriptor or -1 with errno set.
+using NodeOpener = std::function<int(const std::string& path, int flags)>;
+int OpenNode(const std::string& path, int flags);
+
+// Closes `fd` and opens `path` again, exclusively or not. When the exclusive open is refused,
+// the node is opened again without it, so that the device stays usable, and the result is
+// false. False with an invalid descriptor only when the node cannot be opened at all.
+bool ReopenNode(FileDescriptor& fd, const std::string& path, bool exclusive,
+                const NodeOpener& open = OpenNode);
+
+}  // namespace veltran
