@@ -115,7 +115,7 @@ class Tool:
             self.process.wait()
 
 
-def window_of(tool, timeout=30):
+def window_of(tool, timeout=60):
     found = wait_for(lambda: windows(WINDOW), timeout)
     check(len(found) == 1, "one window titled %s appears" % WINDOW)
     if not found:
@@ -415,6 +415,9 @@ def main():
     opts = p.parse_args()
     if opts.case in ("automatic_download", "aspi") and not (opts.console and os.path.exists(opts.console)):
         sys.exit("the native console program (--console) is needed to compare traces; build the native preset first")
+    # The first Wine program on this display may wait for the prefix and the desktop to come up:
+    # let that happen before anything is timed.
+    subprocess.run([opts.wine_run, "cmd", "/c", "exit", "0"], capture_output=True, timeout=120)
     shutil.rmtree(opts.work, ignore_errors=True)
     os.makedirs(opts.work)
     opts.shots = opts.shots or opts.work
