@@ -410,11 +410,16 @@ def main():
     p.add_argument("--make-image", required=True)
     p.add_argument("--console", help="the native console program, for trace comparisons")
     p.add_argument("--artwork", help="the generated artwork folder")
+    p.add_argument("--prefix", help="a Wine prefix of the window tests' own")
     p.add_argument("--pack", help="veltran-pack")
     p.add_argument("--launcher", help="unfurler.exe")
     opts = p.parse_args()
     if opts.case in ("automatic_download", "aspi") and not (opts.console and os.path.exists(opts.console)):
         sys.exit("the native console program (--console) is needed to compare traces; build the native preset first")
+    # Other Wine tests run at the same time without a display; in a prefix of their own the window
+    # tests' desktop always belongs to their display.
+    if opts.prefix:
+        os.environ["WINEPREFIX"] = opts.prefix
     # The first Wine program on this display may wait for the prefix and the desktop to come up:
     # let that happen before anything is timed.
     subprocess.run([opts.wine_run, "cmd", "/c", "exit", "0"], capture_output=True, timeout=120)
