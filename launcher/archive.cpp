@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii.h"
 #include "os_files.h"
 
 namespace veltran {
@@ -253,26 +254,17 @@ bool IsDotsAndSpaces(std::string_view component) {
          component.find('.') != std::string_view::npos;
 }
 
-bool SameLetters(std::string_view text, std::string_view upper) {
-  if (text.size() != upper.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = (text[i] >= 'a' && text[i] <= 'z') ? static_cast<char>(text[i] - 32) : text[i];
-    if (c != upper[i]) return false;
-  }
-  return true;
-}
-
 // Windows opens a device for these names, whatever follows a dot and whatever trailing spaces
 // the stem has: "NUL.bin", "con .txt", "COM1".
 bool IsDeviceName(std::string_view component) {
   std::string_view stem = component.substr(0, component.find('.'));
   while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
   for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
-    if (SameLetters(stem, device)) return true;
+    if (SameLettersIgnoringCase(stem, device)) return true;
   }
   // COM and LPT with a digit, or with a superscript one, two or three (Latin-1 or UTF-8).
-  if (stem.size() < 4 || !(SameLetters(stem.substr(0, 3), "COM") ||
-                           SameLetters(stem.substr(0, 3), "LPT"))) {
+  if (stem.size() < 4 || !(SameLettersIgnoringCase(stem.substr(0, 3), "COM") ||
+                           SameLettersIgnoringCase(stem.substr(0, 3), "LPT"))) {
     return false;
   }
   const std::string_view number = stem.substr(3);
@@ -434,10 +426,10 @@ int Inflate(Archive& archive, const StoredEntry& entry, Sink& sink) {
       have = kPiece - stream.avail_out;
       if (rc == Z_STREAM_END) {
         ended = true;
-      } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && have > 0)) {
+      } else if ((rc != Z_OK && !(rc == Z_BUF_ERROR && have > 0)) ||
+                 (have == 0 && stream.avail_in == 0 && compressedLeft == 0)) {
+        // A broken stream, or data that end before the deflate stream does.
         result = kArchiveDataError;
-      } else if (have == 0 && stream.avail_in == 0 && compressedLeft == 0) {
-        result = kArchiveDataError;  // the data end before the deflate stream does
       }
     } else {
       piece = in.data();

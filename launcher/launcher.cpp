@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "archive.h"
+#include "ascii.h"
 
 namespace veltran {
 namespace {
@@ -10,8 +11,6 @@ namespace {
 constexpr unsigned kEntryPause = 300;
 constexpr std::string_view kImageTarget = "autorun.bin";
 constexpr std::string_view kToolTarget = "VELTRAN.exe";
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 struct StagedEntry {
   os::File file;
@@ -162,8 +161,7 @@ bool LauncherSystem::RemoveNameVariants(const std::string& directory, std::strin
 
 bool IsImageEntryName(std::string_view name) {
   if (name.size() < 3) return false;
-  const std::string_view tail = name.substr(name.size() - 3);
-  return Upper(tail[0]) == 'B' && Upper(tail[1]) == 'I' && Upper(tail[2]) == 'N';
+  return SameLettersIgnoringCase(name.substr(name.size() - 3), "BIN");
 }
 
 int RunLauncher(LauncherSystem& system) {

@@ -68,7 +68,7 @@ class PosixLauncherSystem final : public LauncherSystem {
   // started after that directory has been left.
   std::string SystemDirectory() override {
     const char* configured = std::getenv("UNFURLER_SYSTEM_DIR");
-    const std::string directory = configured && *configured ? configured : kDefaultSystemDirectory;
+    std::string directory = configured && *configured ? configured : kDefaultSystemDirectory;
     if (directory.front() == '/') return directory;
     const std::string current = os::CurrentDirectory();
     return current.empty() ? std::string() : JoinPath(current, directory);

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <vector>
 
+#include "ascii.h"
 #include "os_files.h"
 
 namespace veltran::os {
@@ -161,17 +162,6 @@ std::string FreshName(const std::string& directory, const char* prefix, NameSour
 
 constexpr int kNameAttempts = 16;
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 mode_t ModeOf(const FileStamp& stamp) {
   const mode_t mode = stamp.executable ? 0755 : 0644;
   return (stamp.attributes & 0x01) ? (mode & ~mode_t{0222}) : mode;
@@ -295,7 +285,7 @@ bool RemoveNameVariants(const std::string& directory, std::string_view name, boo
   bool removedAll = true;
   while (const dirent* item = ::readdir(dir)) {
     const std::string_view found(item->d_name);
-    if (!SameIgnoringCase(found, name) || (keepExact && found == name)) continue;
+    if (!SameLettersIgnoringCase(found, name) || (keepExact && found == name)) continue;
     if (::unlinkat(::dirfd(dir), item->d_name, 0) != 0 && errno != ENOENT) removedAll = false;
   }
   ::closedir(dir);

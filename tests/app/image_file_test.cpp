@@ -98,6 +98,8 @@ struct LayoutCase {
   const char* layout;
 };
 
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
+
 class TrailerLayout : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(TrailerLayout, SizeCheckAndLimits) {

@@ -55,6 +55,8 @@ struct FitCase {
   bool fits;
 };
 
+void PrintTo(const FitCase& c, std::ostream* os) { *os << c.name; }
+
 class AutomaticChoice : public ::testing::TestWithParam<FitCase> {};
 
 TEST_P(AutomaticChoice, DriveFits) {
@@ -122,6 +124,8 @@ struct ManualCase {
   bool noCheck;
   Expect expect;
 };
+
+void PrintTo(const ManualCase& c, std::ostream* os) { *os << c.name; }
 
 class ManualOpen : public ::testing::TestWithParam<ManualCase> {};
 

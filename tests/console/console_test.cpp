@@ -1,5 +1,6 @@
 // The console program as a user runs it: arguments, commands on standard input, printed lines.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -134,16 +135,27 @@ TEST_F(Console, StartUpOutcomesWithoutAnImageToSend) {
 }
 
 TEST_F(Console, SecondStartInTheSameScopeSaysTheToolIsRunning) {
-  const std::string first = "cd '" + folder_.string() + "' && (sleep 3 | '" VELTRAN_CONSOLE
-                            "' --virtual >first 2>&1 &)";
+  // The first instance reads its commands from a pipe this test holds open and prints into
+  // another: its first line shows that it holds the lock, and it runs until told to exit.
+  ASSERT_EQ(mkfifo((folder_ / "first.in").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((folder_ / "first.out").c_str(), 0600), 0);
+  const std::string first = "cd '" + folder_.string() + "' && ('" VELTRAN_CONSOLE
+                            "' --virtual <first.in >first.out 2>&1 &)";
   ASSERT_EQ(std::system(first.c_str()), 0);
-  // The first instance holds its lock within a moment of starting.
-  for (int i = 0; i < 100 && Slurp("first").empty(); ++i) {
-    std::system("sleep 0.02");
-  }
+  // Opened in the order the shell opens them, each open waits for the other end.
+  std::ofstream commands(folder_ / "first.in");
+  std::ifstream output(folder_ / "first.out");
+  std::string line;
+  ASSERT_TRUE(std::getline(output, line));
+
   const Result second = Run("--virtual", "");
   EXPECT_EQ(second.exitCode, 0);
   EXPECT_EQ(second.out, "veltran is already running.\n");
+
+  commands << "exit\n" << std::flush;
+  commands.close();
+  while (std::getline(output, line)) {
+  }
 }
 
 // Every transfer form, unattended, through the console program to a flashed drive.

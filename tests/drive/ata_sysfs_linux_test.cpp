@@ -73,6 +73,8 @@ struct ModeCase {
   std::optional<std::string> expected;
 };
 
+void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
+
 class AtaModeFile : public ::testing::TestWithParam<ModeCase> {};
 
 TEST_P(AtaModeFile, GivesModesOfPioOrDmaKindOnly) {

@@ -83,6 +83,8 @@ struct FaultCase {
   std::array<u8, 3> sense;  // buffer bytes 2, 12, 13 afterwards
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
 class CommandStatus : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(CommandStatus, FaultGivesStatusAndSenseBytes) {

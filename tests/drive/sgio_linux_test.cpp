@@ -25,6 +25,8 @@ struct TimeoutCase {
   unsigned milliseconds;
 };
 
+void PrintTo(const TimeoutCase& c, std::ostream* os) { *os << c.seconds << " s"; }
+
 class SgIoHeaderTimeout : public ::testing::TestWithParam<TimeoutCase> {};
 
 TEST_P(SgIoHeaderTimeout, IsTheRequestsInMillisecondsCappedAtWhatTheHeaderHolds) {
@@ -72,6 +74,8 @@ struct ResultCase {
   u8 expected;
   bool senseCopied;
 };
+
+void PrintTo(const ResultCase& c, std::ostream* os) { *os << "host " << c.hostStatus << " driver " << c.driverStatus << " status " << int{c.scsiStatus}; }
 
 class SgIoResultTable : public ::testing::TestWithParam<ResultCase> {};
 

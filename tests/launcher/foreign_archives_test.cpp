@@ -20,6 +20,8 @@ struct Maker {
   const char* command;  // run in the folder holding fw.bin and VELTRAN.exe; writes out.zip
 };
 
+void PrintTo(const Maker& c, std::ostream* os) { *os << c.label; }
+
 class ForeignArchiveTest : public ::testing::TestWithParam<Maker> {};
 
 TEST_P(ForeignArchiveTest, EveryEntryComesBackByteForByte) {

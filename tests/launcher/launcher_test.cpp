@@ -241,6 +241,8 @@ struct FailedInstall {
   void (*arrange)(RecordingSystem&, std::vector<ZipItem>&);
 };
 
+void PrintTo(const FailedInstall& c, std::ostream* os) { *os << c.name; }
+
 // A package installs whole or not at all: whatever fails, nothing new is placed, the image of an
 // earlier run is gone (it must never be flashed unattended by the tool left there), no
 // temporary stays behind, and nothing starts.

@@ -75,7 +75,7 @@ class Download::ImageFile {
   std::ifstream stream_;
 };
 
-Download::Download(DownloadContext ctx) : ctx_(ctx) {}
+Download::Download(const DownloadContext& ctx) : ctx_(ctx) {}
 
 Download::~Download() {
   if (worker_.joinable()) worker_.join();

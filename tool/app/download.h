@@ -45,7 +45,7 @@ struct DownloadContext {
 
 class Download {
  public:
-  explicit Download(DownloadContext ctx);
+  explicit Download(const DownloadContext& ctx);
   ~Download();
   Download(const Download&) = delete;
   Download& operator=(const Download&) = delete;

@@ -3,7 +3,7 @@
 add_library(veltran_image STATIC
   ${CMAKE_CURRENT_LIST_DIR}/image_file.cpp ${CMAKE_CURRENT_LIST_DIR}/rules.cpp)
 target_include_directories(veltran_image PUBLIC ${CMAKE_SOURCE_DIR}/tool)
-target_link_libraries(veltran_image PRIVATE veltran_warnings)
+target_link_libraries(veltran_image PUBLIC veltran_common PRIVATE veltran_warnings)
 
 add_library(veltran_test_log STATIC ${CMAKE_CURRENT_LIST_DIR}/test_log.cpp)
 target_include_directories(veltran_test_log PUBLIC ${CMAKE_SOURCE_DIR}/tool)

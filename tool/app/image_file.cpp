@@ -6,6 +6,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "ascii.h"
+
 namespace veltran {
 
 std::filesystem::path PathFromUtf8(const std::string& text) {
@@ -140,11 +142,7 @@ bool DeriveTrailerRecord(ImageRecord& record, const ImageFileRead& read, bool ke
     SizeCheckPasses(record);
     return false;
   }
-  ApplyTrailerIdentity(record, *read.header);
-  ApplyOemSubstitution(record);
-  if (record.Image64K && keep64KFigures) return true;
-  TakeBlockFigures(record, *read.header);
-  return record.Image64K || TrailerLayoutAcceptable(record);
+  return DeriveTrailerForm(record, *read.header, keep64KFigures);
 }
 
 bool DeriveFixedHeaderRecord(ImageRecord& record, const ImageFileRead& read) {
@@ -281,10 +279,11 @@ bool TrailerLayoutAcceptable(ImageRecord& record) {
   return sizeMatches && blocksFit && hasBlocks && blockSizeGiven;
 }
 
-bool DeriveTrailerForm(ImageRecord& record, const ImageHeader& header) {
+bool DeriveTrailerForm(ImageRecord& record, const ImageHeader& header, bool keep64KFigures) {
   record.FixedHeaderImage = false;
   ApplyTrailerIdentity(record, header);
   ApplyOemSubstitution(record);
+  if (record.Image64K && keep64KFigures) return true;
   TakeBlockFigures(record, header);
   return record.Image64K || TrailerLayoutAcceptable(record);
 }
@@ -342,11 +341,7 @@ LoadOutcome DeriveManualOpen(ImageRecord& record, const ImageFileRead& read) {
 }
 
 std::string DisplayName(const std::string& path) {
-  std::string name = Utf8FromPath(PathFromUtf8(path).filename());
-  for (char& c : name) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return name;
+  return AsciiUpper(Utf8FromPath(PathFromUtf8(path).filename()));
 }
 
 std::string DownloadFileText(std::string_view name, std::int32_t imageSize) {
@@ -354,22 +349,13 @@ std::string DownloadFileText(std::string_view name, std::int32_t imageSize) {
 }
 
 std::optional<std::string> FindFixedName(const std::string& folder, std::string_view name) {
-  const auto sameLetters = [name](const std::string& candidate) {
-    return std::equal(candidate.begin(), candidate.end(), name.begin(), name.end(),
-                      [](char a, char b) {
-                        const auto upper = [](char c) {
-                          return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-                        };
-                        return upper(a) == upper(b);
-                      });
-  };
   std::optional<std::string> found;
   std::error_code error;
   const fs::path dir = folder.empty() ? fs::path(".") : PathFromUtf8(folder);
   for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
     const std::string candidate = Utf8FromPath(it->path().filename());
     if (candidate == name) return candidate;
-    if (!found && sameLetters(candidate)) found = candidate;
+    if (!found && SameLettersIgnoringCase(candidate, name)) found = candidate;
   }
   return found;
 }

@@ -100,11 +100,11 @@ struct ImageRecord {
   std::optional<ImageHeader> loadedHeader;
 };
 
-// Trailer-form rules 1 to 3: the 64 KB flag, identification, revision, prefix and type.
+// The 64 KB flag (from the file size), identification, revision, upper-case prefix and type.
 void ApplyTrailerIdentity(ImageRecord& record, const ImageHeader& header);
-// Trailer-form rule 4: three OEM identities are renamed, each test seeing the one before.
+// Three OEM identities are renamed to the maker's own, each test seeing the one before.
 void ApplyOemSubstitution(ImageRecord& record);
-// Trailer-form rule 5: the block figures as the header gives them.
+// Block size and block count as the header gives them.
 void TakeBlockFigures(ImageRecord& record, const ImageHeader& header);
 // Computes LastBlockKB and tells whether the file size matches the block layout.
 bool SizeCheckPasses(ImageRecord& record);
@@ -112,8 +112,11 @@ bool SizeCheckPasses(ImageRecord& record);
 // buffer, there is at least one block, and several blocks need a block size.
 bool TrailerLayoutAcceptable(ImageRecord& record);
 
-// The automatic load's trailer-form derivation, rules 1 to 6; false when the image is refused.
-bool DeriveTrailerForm(ImageRecord& record, const ImageHeader& header);
+// An image whose header is its last bytes: identity, OEM renaming, block figures and the
+// layout checks; false when the image is refused. With `keep64KFigures` (the manual open) a
+// 64 KB image keeps the block figures of the image before it.
+bool DeriveTrailerForm(ImageRecord& record, const ImageHeader& header,
+                       bool keep64KFigures = false);
 // The fixed-header derivation; false when the image holds no whole 32 KB block.
 bool DeriveFixedHeaderForm(ImageRecord& record, const ImageHeader& header);
 

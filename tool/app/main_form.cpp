@@ -1,9 +1,9 @@
 #include "app/main_form.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
+#include "ascii.h"
 #include "drive/catalogue.h"
 
 namespace veltran {
@@ -18,8 +18,6 @@ constexpr std::size_t kDeviceNameCapacity = 36;
 constexpr int kIdePositions = 4;
 
 
-constexpr std::size_t kListTextOffset = 8;
-constexpr std::size_t kListTextLength = 28;
 
 std::string IdeKey(int position) {
   std::string key(kIdeKeyTemplate);
@@ -31,8 +29,7 @@ std::string IdeKey(int position) {
 }  // namespace
 
 CommandLineOptions ParseCommandLineOptions(std::string_view commandLine) {
-  std::string upper(commandLine);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = AsciiUpper(commandLine);
   auto given = [&](std::string_view option) { return upper.find(option) != std::string::npos; };
   return {given("-NOCHECK"), given("-TEST"), given("-LIVE")};
 }
@@ -115,8 +112,7 @@ void MainForm::FillDriveList() {
   const u8 count = transport_.DeviceCount();
   for (u8 device = 0; device < count; ++device) {
     if (ctx_.Send(device, Command::kInquiryList) != kStatusGood) continue;
-    std::string item(reinterpret_cast<const char*>(&(*buffer_)[kListTextOffset]),
-                     kListTextLength);
+    std::string item = DriveListEntry(*buffer_);
     window_.AddDriveListItem(item);
     state_.DriveListItems.push_back(std::move(item));
     state_.ItemDevice.push_back(device);
@@ -173,8 +169,7 @@ void MainForm::GiveUpForComVariantDrive() {
   window_.SelectDriveListItem(0);
   ctx_.Send(state_.ItemDevice[0], Command::kInquiry);
   state_.identity.ComVariantDrive = IsComVariantInquiry(*buffer_);
-  state_.identity.DriveIdent.Assign(&(*buffer_)[8]);
-  state_.identity.DriveRevision.Assign(&(*buffer_)[32]);
+  TakeInquiryIdentity(*buffer_, state_.identity);
 }
 
 void MainForm::FormShow() {

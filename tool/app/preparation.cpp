@@ -1,19 +1,13 @@
 #include "app/preparation.h"
 
-#include <cctype>
 #include <string>
+
+#include "ascii.h"
 
 namespace veltran {
 namespace {
 
 constexpr std::size_t kCompareLength = 12;
-
-// Upper case by the user's locale, character by character.
-std::string UpperCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // The name as compared: its last 12 characters when it has 12 or more.
 std::string_view CompareTail(std::string_view name) {
@@ -25,9 +19,9 @@ std::string_view CompareTail(std::string_view name) {
 int KillProcessByName(SystemInterface& system, Trace& trace, std::string_view wanted) {
   const auto processes = system.ListProcesses();
   if (!processes) return 0;
-  const std::string wantedUpper = UpperCase(wanted);
+  const std::string wantedUpper = AsciiUpper(wanted);
   for (const ProcessEntry& process : *processes) {
-    if (UpperCase(CompareTail(process.exeName)) != wantedUpper) continue;
+    if (AsciiUpper(CompareTail(process.exeName)) != wantedUpper) continue;
     // The first match decides: a process that cannot be opened ends the search.
     if (system.TerminateProcess(process) != TerminateOutcome::kTerminated) return 0;
     trace.Kill(process.exeName);

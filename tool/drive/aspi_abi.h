@@ -1,40 +1,14 @@
-// The ASPI for Win32 interface as the manager DLL exports it: the execute request block, its
-// status and flag values, and the two entry points. Shared by the ASPI back end and by the test
-// manager DLL, so both sides agree on every byte.
+// The ASPI for Win32 interface as the manager DLL exports it: the execute request block and the
+// two entry points. Shared by the ASPI back end and by the test manager DLL, so both sides
+// agree on every byte.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "drive/aspi_codes.h"
+
 namespace veltran::aspi {
-
-inline constexpr char kLibraryName[] = "WNASPI32.DLL";
-inline constexpr char kSendCommandName[] = "SendASPI32Command";
-inline constexpr char kSupportInfoName[] = "GetASPI32SupportInfo";
-
-// Request codes.
-inline constexpr std::uint8_t SC_EXEC_SCSI_CMD = 0x02;
-
-// Request statuses.
-inline constexpr std::uint8_t SS_PENDING = 0x00;
-inline constexpr std::uint8_t SS_COMP = 0x01;
-inline constexpr std::uint8_t SS_ABORTED = 0x02;
-inline constexpr std::uint8_t SS_ERR = 0x04;
-inline constexpr std::uint8_t SS_NO_DEVICE = 0x82;
-inline constexpr std::uint8_t SS_INVALID_SRB = 0xE0;
-inline constexpr std::uint8_t SS_FAILED_INIT = 0xE4;
-inline constexpr std::uint8_t SS_NO_ADAPTERS = 0xE8;
-
-// Request flags: direction of the data.
-inline constexpr std::uint8_t SRB_DIR_IN = 0x08;
-inline constexpr std::uint8_t SRB_DIR_OUT = 0x10;
-
-// Target statuses.
-inline constexpr std::uint8_t STATUS_CHKCOND = 0x02;
-inline constexpr std::uint8_t STATUS_BUSY = 0x08;
-
-inline constexpr std::size_t SENSE_LEN = 14;
-inline constexpr std::size_t kCdbRoom = 16;
 
 #pragma pack(push, 1)
 // The first bytes every request shares.

@@ -82,13 +82,13 @@ unsigned AspiBackend::LoadAspi() {
 }
 
 AspiBackend::Address AspiBackend::CandidateAddress(unsigned candidate) {
-  return {static_cast<u8>(candidate / kTargetsPerAdapter),
-          static_cast<u8>(candidate % kTargetsPerAdapter)};
+  return {static_cast<u8>(candidate / aspi::kTargetsPerAdapter),
+          static_cast<u8>(candidate % aspi::kTargetsPerAdapter)};
 }
 
 unsigned AspiBackend::BeginScan() {
   devices_.clear();
-  candidates_ = LoadAspi() * kTargetsPerAdapter;
+  candidates_ = LoadAspi() * aspi::kTargetsPerAdapter;
   return candidates_;
 }
 

@@ -42,8 +42,6 @@ class LibraryModule {
 
 class AspiBackend final : public ScsiBackend {
  public:
-  static constexpr unsigned kTargetsPerAdapter = 8;
-
   explicit AspiBackend(std::string libraryName = aspi::kLibraryName);
 
   unsigned BeginScan() override;

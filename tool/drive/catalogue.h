@@ -33,6 +33,21 @@ struct CommandSpec {
 
 const CommandSpec& Catalogue(Command command);
 
+// Where INQUIRY data keeps the fields the program reads: vendor (8 bytes) and product (16)
+// together form the identification, the revision (4) follows, and the firmware prefix (3)
+// sits at byte 36 on the drives that report it there. The drive list shows identification and
+// revision together.
+inline constexpr std::size_t kInquiryVendorOffset = 8;
+inline constexpr std::size_t kInquiryVendorLength = 8;
+inline constexpr std::size_t kInquiryProductOffset = 16;
+inline constexpr std::size_t kInquiryProductLength = 16;
+inline constexpr std::size_t kInquiryRevisionOffset = 32;
+inline constexpr std::size_t kInquiryRevisionLength = 4;
+inline constexpr std::size_t kInquiryPrefixOffset = 36;
+inline constexpr std::size_t kInquiryPrefixLength = 3;
+inline constexpr std::size_t kInquiryIdentityLength =
+    kInquiryRevisionOffset + kInquiryRevisionLength - kInquiryVendorOffset;
+
 // VENDOR WRITE byte positions set just before sending.
 inline constexpr std::size_t kVendorWriteBlockCode = 5;
 inline constexpr std::size_t kVendorWriteFormCode = 9;

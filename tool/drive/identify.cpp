@@ -25,17 +25,16 @@ constexpr std::string_view kOemAsPrefix = "NB ";
 
 constexpr std::string_view kComVariantInquiry = "DARLOWE CDRW/DVD PT-771BR350COM";
 
-constexpr std::size_t kIdentOffset = 8;
-constexpr std::size_t kRevisionOffset = 32;
-constexpr std::size_t kPrefixOffset = 36;
-constexpr std::size_t kIdentityTextLength = 28;
+}  // namespace
 
-void TakeInquiryIdentity(const CommandBuffer& buffer, DriveIdentity& identity) {
-  identity.DriveIdent.Assign(&buffer[kIdentOffset]);
-  identity.DriveRevision.Assign(&buffer[kRevisionOffset]);
+std::string DriveListEntry(const CommandBuffer& buffer) {
+  return {reinterpret_cast<const char*>(&buffer[kInquiryVendorOffset]), kInquiryIdentityLength};
 }
 
-}  // namespace
+void TakeInquiryIdentity(const CommandBuffer& buffer, DriveIdentity& identity) {
+  identity.DriveIdent.Assign(&buffer[kInquiryVendorOffset]);
+  identity.DriveRevision.Assign(&buffer[kInquiryRevisionOffset]);
+}
 
 void ApplyIdentitySubstitution(DriveIdentity& identity) {
   if (identity.DriveIdent == kOemIdent && identity.DriveRevision == kOemRevision) {
@@ -66,7 +65,7 @@ void IdentifyDrive(DriveContext& ctx, u8 device) {
   ctx.Send(device, Command::kInquiry);
   // The fields come from the buffer as the commands left it, whether or not they succeeded.
   TakeInquiryIdentity(ctx.buffer, id);
-  if (!id.DrivePrefixReported) id.DrivePrefix.Assign(&ctx.buffer[kPrefixOffset]);
+  if (!id.DrivePrefixReported) id.DrivePrefix.Assign(&ctx.buffer[kInquiryPrefixOffset]);
   id.DrivePrefix.ToUpper();
   ApplyRevisionPrefixRule(ctx, device);
   ApplyIdentitySubstitution(id);
@@ -74,11 +73,12 @@ void IdentifyDrive(DriveContext& ctx, u8 device) {
 
 bool ApplyRevisionPrefixRule(DriveContext& ctx, u8 device) {
   DriveIdentity& id = ctx.identity;
-  // After a failed INQUIRY the work copy stays empty and matches nothing.
-  std::array<char, 32> work{};
+  // After a failed INQUIRY the work copy stays empty and matches nothing; a NUL in the data
+  // ends it early, as it ends a C string.
+  std::array<char, kInquiryIdentityLength + 1> work{};
   if (ctx.Send(device, Command::kInquiry) == kStatusGood) {
     TakeInquiryIdentity(ctx.buffer, id);
-    std::memcpy(work.data(), &ctx.buffer[kIdentOffset], kIdentityTextLength);
+    std::memcpy(work.data(), &ctx.buffer[kInquiryVendorOffset], kInquiryIdentityLength);
   }
   id.DrivePrefix.ToUpper();
   const std::string_view text(work.data(), std::strlen(work.data()));
@@ -105,13 +105,15 @@ bool IsBootModeRevision(std::string_view revision) {
 }
 
 bool IsComVariantInquiry(const CommandBuffer& buffer) {
-  return std::memcmp(&buffer[kIdentOffset], kComVariantInquiry.data(),
+  return std::memcmp(&buffer[kInquiryVendorOffset], kComVariantInquiry.data(),
                      kComVariantInquiry.size()) == 0;
 }
 
 void TakeListEntryIdentity(DriveIdentity& identity, std::string_view listEntry) {
-  identity.DriveIdent.Assign(listEntry.substr(0, 24));
-  identity.DriveRevision.Assign(listEntry.substr(std::min<std::size_t>(24, listEntry.size()), 4));
+  constexpr std::size_t kIdentWidth = decltype(identity.DriveIdent)::width;
+  identity.DriveIdent.Assign(listEntry.substr(0, kIdentWidth));
+  identity.DriveRevision.Assign(listEntry.substr(std::min(kIdentWidth, listEntry.size()),
+                                                 decltype(identity.DriveRevision)::width));
 }
 
 void IdentifySelectedDrive(DriveContext& ctx, u8 device) {

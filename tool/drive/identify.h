@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <string_view>
 
+#include "ascii.h"
 #include "drive/catalogue.h"
 #include "drive/clock.h"
 #include "drive/transport.h"
@@ -34,11 +36,8 @@ struct FixedText {
     chars[N] = 0;
   }
   void Clear() { chars.fill(0); }
-  // Only ASCII letters change: the drive and image fields are bytes, not locale text.
   void ToUpper() {
-    for (std::size_t i = 0; i < N; ++i) {
-      if (chars[i] >= 'a' && chars[i] <= 'z') chars[i] = static_cast<char>(chars[i] - 'a' + 'A');
-    }
+    for (std::size_t i = 0; i < N; ++i) chars[i] = AsciiUpper(chars[i]);
   }
 };
 
@@ -65,6 +64,10 @@ struct DriveContext {
   u8 Send(u8 device, Command command);
 };
 
+// The drive list's text for a drive: identification and revision as INQUIRY data gives them.
+std::string DriveListEntry(const CommandBuffer& buffer);
+// The identification and revision where INQUIRY data puts them.
+void TakeInquiryIdentity(const CommandBuffer& buffer, DriveIdentity& identity);
 void IdentifyDrive(DriveContext& ctx, u8 device);
 bool ApplyRevisionPrefixRule(DriveContext& ctx, u8 device);
 // The OEM drive that is the BRELMONT drive of the same model takes that drive's identity.

@@ -106,14 +106,14 @@ unsigned PassThroughBackend::BeginScan() {
   devices_.clear();
   probed_.reset();
   probedCandidate_.reset();
-  return kLetters;
+  return kDriveLetters;
 }
 
 std::optional<u8> PassThroughBackend::Probe(unsigned candidate, const CommandRequest& request) {
   // A candidate that was probed but not accepted gives its handle back here.
   probed_.reset();
   probedCandidate_.reset();
-  if (candidate >= kLetters) return std::nullopt;
+  if (candidate >= kDriveLetters) return std::nullopt;
   DeviceHandle handle = OpenCdromDevice(static_cast<char>('a' + candidate));
   if (!handle.valid()) return std::nullopt;
   const u8 status = PassThroughExecute(handle.get(), request);
@@ -123,7 +123,7 @@ std::optional<u8> PassThroughBackend::Probe(unsigned candidate, const CommandReq
 }
 
 void PassThroughBackend::Accept(unsigned candidate) {
-  if (probedCandidate_ != candidate || !probed_.valid() || devices_.size() >= kLetters) return;
+  if (probedCandidate_ != candidate || !probed_.valid() || devices_.size() >= kDriveLetters) return;
   devices_.push_back(std::move(probed_));
   probedCandidate_.reset();
 }

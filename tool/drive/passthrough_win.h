@@ -34,12 +34,10 @@ class DeviceHandle {
 
 class PassThroughBackend final : public ScsiBackend {
  public:
-  static constexpr unsigned kLetters = 26;
-
   unsigned BeginScan() override;
   std::optional<u8> Probe(unsigned candidate, const CommandRequest& request) override;
   void Accept(unsigned candidate) override;
-  unsigned MaxDevices() const override { return kLetters; }
+  unsigned MaxDevices() const override { return kDriveLetters; }
   u8 Execute(u8 device, const CommandRequest& request) override;
   // The CD-ROM class driver's exclusive-access lock, on the handle that sends the commands.
   std::optional<bool> SetExclusive(u8 device, bool on) override;

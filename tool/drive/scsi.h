@@ -23,6 +23,10 @@ inline constexpr u8 kDataIn = 0;
 inline constexpr u8 kDataOut = 1;
 
 inline constexpr std::size_t kCommandBufferSize = 65536;
+// INQUIRY byte 0 of a drive the scan keeps: qualifier 0 (connected), type 5 (CD/DVD).
+inline constexpr u8 kOpticalPeripheral = 0x05;
+// Drive letters a to z: the candidates of the back ends that address drives by letter.
+inline constexpr unsigned kDriveLetters = 26;
 // Largest number of devices one scan keeps: a device index is one byte.
 inline constexpr unsigned kMaxDevices = 255;
 

@@ -27,8 +27,8 @@ u8 DriveTransport::ScanDrives() {
     const std::optional<u8> status = backend_->Probe(candidate, request);
     if (!status) continue;
     trace_.Scsi(count_, request, *status);
-    // Qualifier 0 and type 5: the whole byte is compared.
-    if (*status == kStatusGood && scratch[0] == 0x05) {
+    // The whole byte is compared: a drive that is not connected has another qualifier.
+    if (*status == kStatusGood && scratch[0] == kOpticalPeripheral) {
       backend_->Accept(candidate);
       ++count_;
     }

@@ -1,5 +1,7 @@
 #include "virtual/drive_model.h"
 
+#include "drive/catalogue.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -48,8 +50,8 @@ DriveReply Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq = 0) {
 DriveReply Refuse(std::uint8_t asc) { return Check(kKeyIllegalRequest, asc); }
 
 void PutPadded(std::uint8_t* out, const std::string& text, std::size_t width) {
-  std::memset(out, ' ', width);
-  std::memcpy(out, text.data(), std::min(width, text.size()));
+  std::fill_n(out, width, std::uint8_t{' '});
+  std::copy_n(text.begin(), std::min(width, text.size()), out);
 }
 
 bool Matches(const std::uint8_t* data, std::initializer_list<std::uint8_t> bytes) {
@@ -164,11 +166,11 @@ DriveReply VirtualDrive::Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
   std::array<std::uint8_t, kInquiryLength> reply{};
   reply[0] = config_.peripheral;
   std::copy(config_.inquiryHeader.begin(), config_.inquiryHeader.end(), &reply[1]);
-  PutPadded(&reply[8], config_.vendor, 8);
-  PutPadded(&reply[16], config_.product, 16);
-  PutPadded(&reply[32], revision_, 4);
+  PutPadded(&reply[kInquiryVendorOffset], config_.vendor, kInquiryVendorLength);
+  PutPadded(&reply[kInquiryProductOffset], config_.product, kInquiryProductLength);
+  PutPadded(&reply[kInquiryRevisionOffset], revision_, kInquiryRevisionLength);
   // A drive without a prefix leaves these vendor-specific bytes zero, as real drives do.
-  if (!config_.prefix.empty()) PutPadded(&reply[36], config_.prefix, 3);
+  if (!config_.prefix.empty()) PutPadded(&reply[kInquiryPrefixOffset], config_.prefix, kInquiryPrefixLength);
   // The drive sends what it has, up to the allocation length; the rest of the buffer is the
   // caller's and stays as it was.
   const std::uint32_t count =

@@ -235,7 +235,7 @@ void Reader::Registry(const Json& j, Scenario& s) const {
       if (value.is_string()) {
         target[name] = value.get<std::string>();
       } else {
-        target[name] = Number(value, where + "[\"" + name + "\"]", 0xFFFFFFFFu);
+        target[name] = Number(value, where + ("[\"" + name + "\"]"), 0xFFFFFFFFu);
       }
     }
   }

@@ -2,15 +2,11 @@
 // pass-through statuses on nt, adapters, targets and ASPI request statuses on 9x.
 #include <vector>
 
+#include "drive/aspi_codes.h"
 #include "virtual/machine.h"
 
 namespace veltran {
 namespace {
-
-constexpr u8 kAspiAborted = 0x02;
-constexpr u8 kAspiNoDevice = 0x82;
-constexpr unsigned kLetters = 26;
-constexpr unsigned kTargetsPerAdapter = 8;
 
 class VirtualBackend final : public ScsiBackend {
  public:
@@ -18,7 +14,7 @@ class VirtualBackend final : public ScsiBackend {
 
   unsigned BeginScan() override {
     devices_.clear();
-    return nt() ? kLetters : machine_.HostAdapterCount() * kTargetsPerAdapter;
+    return nt() ? kDriveLetters : machine_.HostAdapterCount() * aspi::kTargetsPerAdapter;
   }
 
   std::optional<u8> Probe(unsigned candidate, const CommandRequest& request) override {
@@ -30,7 +26,7 @@ class VirtualBackend final : public ScsiBackend {
 
   void Accept(unsigned candidate) override { devices_.push_back(Candidate(candidate)); }
 
-  unsigned MaxDevices() const override { return nt() ? kLetters : kMaxDevices; }
+  unsigned MaxDevices() const override { return nt() ? kDriveLetters : kMaxDevices; }
 
   u8 Execute(u8 device, const CommandRequest& request) override {
     return Send(devices_.at(device), request);
@@ -53,11 +49,11 @@ class VirtualBackend final : public ScsiBackend {
 
   VirtualDrive* Candidate(unsigned candidate) {
     if (nt()) return machine_.DriveAtLetter(static_cast<char>('a' + candidate));
-    return machine_.DriveAt(candidate / kTargetsPerAdapter, candidate % kTargetsPerAdapter, 0);
+    return machine_.DriveAt(candidate / aspi::kTargetsPerAdapter, candidate % aspi::kTargetsPerAdapter, 0);
   }
 
   u8 Send(VirtualDrive* drive, const CommandRequest& request) {
-    if (drive == nullptr) return kAspiNoDevice;
+    if (drive == nullptr) return aspi::SS_NO_DEVICE;
     const DriveReply reply = drive->Execute(request.cdb, request.cdbLength, request.data,
                                             request.dataLength, request.direction != kDataIn);
     switch (reply.kind) {
@@ -70,7 +66,7 @@ class VirtualBackend final : public ScsiBackend {
       case DriveReply::Kind::kTransportFailure:
         break;
     }
-    return nt() ? kStatusCallFailed : kAspiAborted;
+    return nt() ? kStatusCallFailed : aspi::SS_ABORTED;
   }
 
   VirtualMachine& machine_;

@@ -1,20 +1,12 @@
 // The system interface of a virtual machine: its registry, process list and restart answer.
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
+#include "ascii.h"
 #include "virtual/machine.h"
 
 namespace veltran {
 namespace {
-
-bool SameKey(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::vector<std::uint8_t> ValueBytes(const RegistryValue& value) {
   if (const auto* word = std::get_if<std::uint32_t>(&value)) {
@@ -40,10 +32,10 @@ class VirtualSystem final : public SystemInterface {
                             std::size_t capacity) override {
     RegistryRead read;
     for (const auto& [path, values] : machine_.scenario().registry) {
-      if (!SameKey(path, key)) continue;
+      if (!SameLettersIgnoringCase(path, key)) continue;
       read.keyOpened = true;
       for (const auto& [name, value] : values) {
-        if (!SameKey(name, valueName)) continue;
+        if (!SameLettersIgnoringCase(name, valueName)) continue;
         std::vector<std::uint8_t> bytes = ValueBytes(value);
         if (bytes.size() <= capacity) read.value = std::move(bytes);
       }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "drive/aspi_abi.h"
+#include "drive/catalogue.h"
 #include "drive/trace.h"
 #include "virtual/machine.h"
 #include "virtual/scenario.h"
@@ -30,8 +31,6 @@ namespace {
 
 using aspi::SRB_ExecSCSICmd;
 
-constexpr std::array<std::uint8_t, 6> kScanInquiry{0x12, 0x00, 0x00, 0x00, 0x24, 0x00};
-constexpr std::uint8_t kOpticalDevice = 0x05;
 // Long enough that the caller is certainly waiting when the status arrives.
 constexpr DWORD kCompletionDelayMs = 2;
 
@@ -104,8 +103,9 @@ class Manager {
 
  private:
   static bool IsScanInquiry(const SRB_ExecSCSICmd& srb) {
-    return srb.SRB_CDBLen == kScanInquiry.size() &&
-           std::memcmp(srb.CDBByte, kScanInquiry.data(), kScanInquiry.size()) == 0;
+    const CommandSpec& scan = Catalogue(Command::kInquiryScan);
+    return srb.SRB_CDBLen == scan.cdbLength &&
+           std::memcmp(srb.CDBByte, scan.cdb.data(), scan.cdbLength) == 0;
   }
 
   static std::uint8_t Execute(SRB_ExecSCSICmd& srb, VirtualDrive* drive) {
@@ -149,7 +149,7 @@ class Manager {
     if (scan) numbers_.StartScanIfFirst(srb.SRB_HaId, srb.SRB_Target);
     const unsigned device = numbers_.Number(srb.SRB_HaId, srb.SRB_Target);
     if (scan && status == aspi::SS_COMP && srb.SRB_BufLen > 0 &&
-        srb.SRB_BufPointer[0] == kOpticalDevice) {
+        srb.SRB_BufPointer[0] == kOpticalPeripheral) {
       numbers_.Assign(srb.SRB_HaId, srb.SRB_Target);
     }
     if (!trace_) return;

@@ -18,8 +18,7 @@ std::vector<DriveReport> ScanAndIdentify(Platform& platform) {
   const u8 count = platform.transport().ScanDrives();
   for (u8 device = 0; device < count; ++device) {
     if (ctx.Send(device, Command::kInquiryList) != kStatusGood) continue;
-    reports.push_back(
-        {device, std::string(reinterpret_cast<const char*>(&(*buffer)[8]), 28), {}, {}});
+    reports.push_back({device, DriveListEntry(*buffer), {}, {}});
   }
   for (DriveReport& report : reports) {
     TakeListEntryIdentity(identity, report.listEntry);
