@@ -4,14 +4,13 @@
 // unzip on the same package.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
-
-#include <zlib.h>
 
 #include "archive.h"
 #include "launcher/scratch.h"

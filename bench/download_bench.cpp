@@ -75,11 +75,15 @@ const Folder& Scratch() {
 }
 
 void WriteImage(const fs::path& file, std::size_t size, std::uint8_t blockKB, std::uint8_t count) {
-  const auto image = testing::TrailerImage(
-      size, {.ident = "BRELMONTCDW/DVD GA-W837C", .revision = "NA01", .blockSizeKB = blockKB,
-             .blockCount = count, .type = 4, .prefix = "NA "});
+  const auto image = testing::TrailerImage(size, {.ident = "BRELMONTCDW/DVD GA-W837C",
+                                                  .revision = "NA01",
+                                                  .blockSizeKB = blockKB,
+                                                  .blockCount = count,
+                                                  .type = 4,
+                                                  .prefix = "NA "});
   std::ofstream(file, std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
 }
 
 // One unattended run of the tool on a virtual machine, to the close that ends it.
@@ -200,9 +204,10 @@ int main(int argc, char** argv) {
     std::printf("CPU share while the drive holds the final command: not measured\n");
     status = 1;
   } else {
-    std::printf("CPU share of one core while the drive holds the final command: %.4f "
-                "(target <= 0.02): %s\n",
-                reporter.cpuShare, reporter.cpuShare <= 0.02 ? "met" : "NOT met");
+    std::printf(
+        "CPU share of one core while the drive holds the final command: %.4f "
+        "(target <= 0.02): %s\n",
+        reporter.cpuShare, reporter.cpuShare <= 0.02 ? "met" : "NOT met");
   }
   return status;
 }

@@ -94,8 +94,8 @@ class DownloadRun {
       : tracePath_("veltran-download-trace"),
         trace_(tracePath_.path().string()),
         machine_(ParseScenario(R"({"platform": ")" + platform + R"(", "drives": [)" +
-                                   DriveJson(driveExtra, identity) + "]" + (top.empty() ? "" : ", " + top) +
-                                   "}",
+                                   DriveJson(driveExtra, identity) + "]" +
+                                   (top.empty() ? "" : ", " + top) + "}",
                                "download test")),
         system_(MakeVirtualSystem(machine_)),
         transport_(MakeVirtualBackend(machine_), trace_),
@@ -112,9 +112,9 @@ class DownloadRun {
 
   // Start-up, then the loop until nothing is left: `first` runs on the window thread first.
   void Run(std::function<void(MainForm&)> first = {}) {
-    form_ = std::make_unique<MainForm>(*system_, transport_, window_,
-                                       MainFormEnvironment{commandLine_, folder_.Utf8(""),
-                                                           root_.path()});
+    form_ = std::make_unique<MainForm>(
+        *system_, transport_, window_,
+        MainFormEnvironment{commandLine_, folder_.Utf8(""), root_.path()});
     formReady_.store(true);
     form_->FormCreate();
     if (!window_.closed) form_->FormShow();

@@ -79,10 +79,9 @@ const FormCase kForms[] = {
      [] { return testing::TrailerImage(80 * kKB, Fields(32, 3)); },
      [](const std::vector<std::uint8_t>& image) {
        const std::uint8_t* d = image.data();
-       return std::vector<std::string>{
-           Scsi(VendorWrite(0x00), "out", d, 32 * kKB),
-           Scsi(VendorWrite(0xFF), "out", d + 32 * kKB, 32 * kKB),
-           Scsi(VendorWrite(16), "out", d + 64 * kKB, 16 * kKB)};
+       return std::vector<std::string>{Scsi(VendorWrite(0x00), "out", d, 32 * kKB),
+                                       Scsi(VendorWrite(0xFF), "out", d + 32 * kKB, 32 * kKB),
+                                       Scsi(VendorWrite(16), "out", d + 64 * kKB, 16 * kKB)};
      },
      Whole,
      {"START", "P1", "P2", "P3", "P4", "P5", "P6", "P7", "COMPLETE"}},
@@ -110,13 +109,12 @@ const FormCase kForms[] = {
        const auto prepare = Page({0x88, 0x00, 0x00, 0x04, 0x00, 0xF0, 0xFF, 0x00});
        const auto finish = Page({0x88, 0x00, 0x00, 0x04, 0x00, 0xC0, 0x00, 0x02});
        const auto receiveReply = Page({0x88, 0x00, 0x00, 0x04, 0x00, 0x40, 0x00, 0x00});
-       std::vector<std::string> lines{
-           Scsi({0x1D, 0, 0, 0, 8, 0}, "out", open.data(), 8),
-           Scsi({0x1C, 0, 0, 0, 8, 0}, "in", receiveReply.data(), 8),
-           Scsi({0x1D, 0, 0, 0, 8, 0}, "out", prepare.data(), 8)};
+       std::vector<std::string> lines{Scsi({0x1D, 0, 0, 0, 8, 0}, "out", open.data(), 8),
+                                      Scsi({0x1C, 0, 0, 0, 8, 0}, "in", receiveReply.data(), 8),
+                                      Scsi({0x1D, 0, 0, 0, 8, 0}, "out", prepare.data(), 8)};
        for (std::size_t j = 0; j < 257; ++j) {
-         std::vector<std::uint8_t> block{0x88, 0x00, 0x80, 0x04, 0x00, 0xC0,
-                                         static_cast<std::uint8_t>((j + 1) & 0xFF), 0x00};
+         std::vector<std::uint8_t> block{
+             0x88, 0x00, 0x80, 0x04, 0x00, 0xC0, static_cast<std::uint8_t>((j + 1) & 0xFF), 0x00};
          block.insert(block.end(), image.begin() + static_cast<std::ptrdiff_t>(j * 32 * kKB),
                       image.begin() + static_cast<std::ptrdiff_t>((j + 1) * 32 * kKB));
          lines.push_back(Scsi({0x1D, 0, 0, 0x80, 0x08, 0}, "out", block.data(), block.size()));
@@ -179,13 +177,16 @@ std::vector<FaultCase> AllFaults() {
     std::vector<Outcome> commands;  // after the five medium probes
   };
   const Form forms[] = {
-      {"Block", [] { return testing::TrailerImage(80 * kKB, Fields(32, 3)); },
+      {"Block",
+       [] { return testing::TrailerImage(80 * kKB, Fields(32, 3)); },
        {Outcome::kStartFailed, Outcome::kStartFailed, Outcome::kFinalFailed}},
-      {"64K", [] { return testing::TrailerImage(64 * kKB, Fields(32, 2)); },
+      {"64K",
+       [] { return testing::TrailerImage(64 * kKB, Fields(32, 2)); },
        {Outcome::kFinalFailed}},
       // A refused DIAG OPEN or PREPARE leaves the drive refusing the first block; the reply to
       // RECEIVE DIAGNOSTIC RESULTS is not looked at.
-      {"FixedHeader", [] { return testing::FixedHeaderImage(64 * kKB, Fields(32, 0)); },
+      {"FixedHeader",
+       [] { return testing::FixedHeaderImage(64 * kKB, Fields(32, 0)); },
        {Outcome::kStartFailed, Outcome::kFlashed, Outcome::kStartFailed, Outcome::kStartFailed,
         Outcome::kStartFailed, Outcome::kFinalFailed}},
   };
@@ -218,7 +219,8 @@ TEST_P(FaultAtEveryCommand, NeverReportsSuccessItDidNotSee) {
     dry.Run();
     before = dry.startedAtCommand();
   }
-  const std::string fault = R"("faults": [{"at": )" + std::to_string(before + static_cast<std::uint32_t>(c.position)) +
+  const std::string fault = R"("faults": [{"at": )" +
+                            std::to_string(before + static_cast<std::uint32_t>(c.position)) +
                             R"(, "status": ")" + c.kind + R"(", "sense": [3, 12, 0]}])";
   DownloadRun run(fault, commandLine);
   run.PutAutorun(image);
@@ -322,36 +324,127 @@ struct PreflightCase {
 void PrintTo(const PreflightCase& c, std::ostream* os) { *os << c.name; }
 
 const PreflightCase kPreflight[] = {
-    {"Position0WithBit1SetPasses", "nt", "", IdeRegistry(0, 2), false, true,
-     {"MESSAGE|  Download Ok!!  \nRestart WINDOWS||modal"}, "", true},
-    {"Position1WithBit1SetIsRefused", "nt", "", IdeRegistry(1, 2), false, false, {kDmaBoxPio}, "",
+    {"Position0WithBit1SetPasses",
+     "nt",
+     "",
+     IdeRegistry(0, 2),
+     false,
+     true,
+     {"MESSAGE|  Download Ok!!  \nRestart WINDOWS||modal"},
+     "",
+     true},
+    {"Position1WithBit1SetIsRefused",
+     "nt",
+     "",
+     IdeRegistry(1, 2),
+     false,
+     false,
+     {kDmaBoxPio},
+     "",
      true},
     {"Position1WithBit1SetIsLogged", "nt", "", IdeRegistry(1, 2), true, false, {}, "E8", true},
     {"Position2ReadsPort1Bit0", "nt", "", IdeRegistry(2, 1), false, false, {kDmaBoxPio}, "", true},
-    {"Position3ReadsPort1Bit1", "nt", "", IdeRegistry(3, 1), false, true,
-     {"MESSAGE|  Download Ok!!  \nRestart WINDOWS||modal"}, "", true},
-    {"PortKeyMissingShowsBothBoxesAndStaysOpen", "nt", "", IdeRegistry(0, 0, false), false, false,
-     {kRegReadFail, kRegistryError}, "", false},
-    {"PortKeyMissingWithTestOption", "nt", "", IdeRegistry(0, 0, false), true, false,
-     {kRegReadFail}, "E9", true},
-    {"ValueMissingIsUnreadable", "nt", "", IdeRegistry(0, std::nullopt), false, false,
-     {kRegistryError}, "", false},
+    {"Position3ReadsPort1Bit1",
+     "nt",
+     "",
+     IdeRegistry(3, 1),
+     false,
+     true,
+     {"MESSAGE|  Download Ok!!  \nRestart WINDOWS||modal"},
+     "",
+     true},
+    {"PortKeyMissingShowsBothBoxesAndStaysOpen",
+     "nt",
+     "",
+     IdeRegistry(0, 0, false),
+     false,
+     false,
+     {kRegReadFail, kRegistryError},
+     "",
+     false},
+    {"PortKeyMissingWithTestOption",
+     "nt",
+     "",
+     IdeRegistry(0, 0, false),
+     true,
+     false,
+     {kRegReadFail},
+     "E9",
+     true},
+    {"ValueMissingIsUnreadable",
+     "nt",
+     "",
+     IdeRegistry(0, std::nullopt),
+     false,
+     false,
+     {kRegistryError},
+     "",
+     false},
     {"NoIdePositionRecordedIsUnreadable", "nt", "", "", false, false, {kRegistryError}, "", false},
-    {"NotCheckedOn9x", "9x", R"("host_adapter": 0, "target": 1)", "", true, true, {}, "COMPLETE",
+    {"NotCheckedOn9x",
+     "9x",
+     R"("host_adapter": 0, "target": 1)",
+     "",
+     true,
+     true,
+     {},
+     "COMPLETE",
      true},
-    {"LinuxUdmaIsRefused", "linux", R"("transfer_mode": "UDMA/33")", "", true, false, {}, "E8",
+    {"LinuxUdmaIsRefused",
+     "linux",
+     R"("transfer_mode": "UDMA/33")",
+     "",
+     true,
+     false,
+     {},
+     "E8",
      true},
-    {"LinuxMultiwordDmaIsRefused", "linux", R"("transfer_mode": "MWDMA2")", "", false, false,
-     {kDmaBoxPio}, "", true},
+    {"LinuxMultiwordDmaIsRefused",
+     "linux",
+     R"("transfer_mode": "MWDMA2")",
+     "",
+     false,
+     false,
+     {kDmaBoxPio},
+     "",
+     true},
     {"LinuxPioPasses", "linux", R"("transfer_mode": "PIO4")", "", true, true, {}, "COMPLETE", true},
-    {"LinuxSysfsPioPasses", "linux", R"("transfer_mode": "XFER_PIO_4")", "", true, true, {},
-     "COMPLETE", true},
-    {"LinuxSysfsMultiwordDmaIsRefused", "linux", R"("transfer_mode": "XFER_MW_DMA_2")", "", true,
-     false, {}, "E8", true},
-    {"LinuxKernelUdmaNameIsRefused", "linux", R"("transfer_mode": "XFER_UDMA_5")", "", true, false,
-     {}, "E8", true},
+    {"LinuxSysfsPioPasses",
+     "linux",
+     R"("transfer_mode": "XFER_PIO_4")",
+     "",
+     true,
+     true,
+     {},
+     "COMPLETE",
+     true},
+    {"LinuxSysfsMultiwordDmaIsRefused",
+     "linux",
+     R"("transfer_mode": "XFER_MW_DMA_2")",
+     "",
+     true,
+     false,
+     {},
+     "E8",
+     true},
+    {"LinuxKernelUdmaNameIsRefused",
+     "linux",
+     R"("transfer_mode": "XFER_UDMA_5")",
+     "",
+     true,
+     false,
+     {},
+     "E8",
+     true},
     {"LinuxModeUnreadable", "linux", "", "", false, false, {kRegistryError}, "", false},
-    {"LinuxModeNotApplicable", "linux", R"("transfer_mode": "<n/a>")", "", true, false, {}, "E9",
+    {"LinuxModeNotApplicable",
+     "linux",
+     R"("transfer_mode": "<n/a>")",
+     "",
+     true,
+     false,
+     {},
+     "E9",
      true},
 };
 
@@ -410,7 +503,8 @@ TEST(Preflight, DiscInTheDriveWithTestOptionIsLoggedWithoutEject) {
   run.PutAutorun(testing::TrailerImage(80 * kKB, Fields(32, 3)));
   run.Run();
   EXPECT_EQ(run.LiveLog().back(), "E4");
-  for (const std::string& line : run.DownloadTrace()) EXPECT_EQ(line.find(" 1b"), std::string::npos);
+  for (const std::string& line : run.DownloadTrace())
+    EXPECT_EQ(line.find(" 1b"), std::string::npos);
   EXPECT_TRUE(run.window().closed);
 }
 
@@ -531,9 +625,10 @@ TEST(FinalCommand, NothingEndsOrDisturbsTheProgramWhileItRuns) {
   requests.join();
   EXPECT_EQ(during, (std::vector<std::string>{"close refused", "open"}));
   const std::vector<std::string> trace = run.DownloadTrace();
-  EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
-                          [](const std::string& l) { return l.find(" ff0001") != std::string::npos; }),
-            3);
+  EXPECT_EQ(
+      std::count_if(trace.begin(), trace.end(),
+                    [](const std::string& l) { return l.find(" ff0001") != std::string::npos; }),
+      3);
   EXPECT_TRUE(run.window().Saw("Status : Ok"));
   EXPECT_EQ(run.machine().drives()[0]->revision(), "NA01");
   EXPECT_EQ(run.machine().restartRequests(), 1);

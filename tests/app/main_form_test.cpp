@@ -81,9 +81,9 @@ class StartUp : public ::testing::Test {
                                                  "]" + more + "}");
     system_ = MakeVirtualSystem(rig_->machine());
     std::filesystem::create_directories(root_.path() / "FLASHTEST");
-    form_ = std::make_unique<MainForm>(*system_, rig_->transport(), window_,
-                                       MainFormEnvironment{commandLine, folder_.Utf8(""),
-                                                           root_.path()});
+    form_ = std::make_unique<MainForm>(
+        *system_, rig_->transport(), window_,
+        MainFormEnvironment{commandLine, folder_.Utf8(""), root_.path()});
     form_->FormCreate();
     form_->FormShow();
   }
@@ -119,39 +119,42 @@ class StartUp : public ::testing::Test {
 TEST_F(StartUp, WithoutAutorunOrOptionsTheToolWaitsForTheUser) {
   Start(kTruo + "," + kBrelmont);
   EXPECT_FALSE(form_->state().automaticMode);
-  EXPECT_EQ(window_.events, (std::vector<std::string>{"Drive list : TRUO    CD-ROM  GA-R837CTR05",
-                                                      "Drive list : BRELMONTCDW/DVD GA-W837CNA00",
-                                                      "Drive : #0"}));
+  EXPECT_EQ(window_.events,
+            (std::vector<std::string>{"Drive list : TRUO    CD-ROM  GA-R837CTR05",
+                                      "Drive list : BRELMONTCDW/DVD GA-W837CNA00", "Drive : #0"}));
   // Scan, the list INQUIRY per drive, then the first look at position 0 and its identification.
-  EXPECT_EQ(rig_->CommandsTraced(),
-            (std::vector<std::string>{
-                "0 120000002400 01", "1 120000002400 01", "0 120000006000000000000000 01",
-                "1 120000006000000000000000 01", "0 120000006000000000000000 01",
-                "0 120000006000 01", "0 ff00ff0000000000000000aa 04", "0 120000006000 01",
-                "0 120000006000 01"}));
+  EXPECT_EQ(
+      rig_->CommandsTraced(),
+      (std::vector<std::string>{
+          "0 120000002400 01", "1 120000002400 01", "0 120000006000000000000000 01",
+          "1 120000006000000000000000 01", "0 120000006000000000000000 01", "0 120000006000 01",
+          "0 ff00ff0000000000000000aa 04", "0 120000006000 01", "0 120000006000 01"}));
   EXPECT_EQ(form_->state().identity.DriveRevision, "TR05");
   EXPECT_FALSE(std::filesystem::exists(folder_.path() / "VELTRAN.TMP"));
 }
 
 TEST_F(StartUp, AutorunThatFitsTheSecondDriveSelectsItAndArmsTheAutomaticStart) {
-  PutAutorun(TrailerImage(131072, {.ident = "BRELMONTCDW/DVD GA-W837C", .revision = "NA01",
-                                   .type = 4, .prefix = "NA "}),
-             "autorun.bin");
+  PutAutorun(
+      TrailerImage(
+          131072,
+          {.ident = "BRELMONTCDW/DVD GA-W837C", .revision = "NA01", .type = 4, .prefix = "NA "}),
+      "autorun.bin");
   Start(kTruo + "," + kBrelmont, "veltran.exe -LIVE");
   EXPECT_EQ(form_->state().SelectedDrive, 1);
   EXPECT_EQ(form_->state().FlashState, FlashState::kReady);
   const std::vector<std::string> tail(window_.events.end() - 7, window_.events.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"Drive : #1", "Model Name : BRELMONTCDW/DVD GA-W837C",
                                             "Old Version : NA00", "New Version : NA01",
-                                            "Download File : AUTORUN.BIN (128 K)",
-                                            "Status : READY", "Timer3 on"}));
+                                            "Download File : AUTORUN.BIN (128 K)", "Status : READY",
+                                            "Timer3 on"}));
   EXPECT_EQ(LiveLog(), (std::vector<std::string>{"START", "P1", "P2", "P3"}));
   EXPECT_FALSE(ImageDataSent());
 }
 
 TEST_F(StartUp, AutorunThatFitsNoDriveIsRefusedAndTheProgramEnds) {
-  PutAutorun(TrailerImage(131072, {.ident = "BRELMONTCDW/DVD GA-W837C", .revision = "NA01",
-                                   .type = 4, .prefix = "KP "}));
+  PutAutorun(TrailerImage(
+      131072,
+      {.ident = "BRELMONTCDW/DVD GA-W837C", .revision = "NA01", .type = 4, .prefix = "KP "}));
   Start(kTruo + "," + kBrelmont);
   EXPECT_EQ(form_->state().FlashState, FlashState::kNoFittingDrive);
   EXPECT_EQ(window_.Boxes(), std::vector<std::string>{kIncompatible3});
@@ -162,8 +165,8 @@ TEST_F(StartUp, AutorunThatFitsNoDriveIsRefusedAndTheProgramEnds) {
 TEST_F(StartUp, AutorunFailingTheSizeCheckIsReportedAndNoDriveIsChosen) {
   PutAutorun(TrailerImage(131072 + 512, {}));
   Start(kBrelmont);
-  EXPECT_EQ(window_.Boxes(),
-            std::vector<std::string>{"MESSAGE: File Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd"});
+  EXPECT_EQ(window_.Boxes(), std::vector<std::string>{
+                                 "MESSAGE: File Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd"});
   EXPECT_FALSE(form_->state().image.ImagePresent);
   EXPECT_EQ(form_->state().image.ImageSize, 0);
   EXPECT_FALSE(window_.Saw("Status : READY"));
@@ -239,7 +242,8 @@ TEST_F(StartUp, ComVariantDriveAtR350GivesTheAutomaticImageUp) {
 TEST_F(StartUp, DriveThatDoesNotAnswerTheListInquiryIsLeftOutWithoutAGap) {
   // Drive d's second command is the list INQUIRY.
   Start(Drive("d", "TRUO    CD-ROM  GA-R837C", "TR05", "TR ",
-              R"("faults": [{"at": 2, "status": "busy"}])") + "," + kBrelmont);
+              R"("faults": [{"at": 2, "status": "busy"}])") +
+        "," + kBrelmont);
   EXPECT_EQ(form_->state().DriveCount, 1);
   EXPECT_EQ(form_->state().SelectedDevice(), 1);
   EXPECT_EQ(form_->state().identity.DriveIdent, "BRELMONTCDW/DVD GA-W837C");
@@ -270,16 +274,17 @@ TEST_F(ManualOpen, AcceptedImageFillsTheFieldsWithTheUpperCaseFileName) {
   EXPECT_TRUE(window_.Saw("Download File : NEW.BIN (128 K)"));
   EXPECT_TRUE(window_.Saw("Status : Ready"));
   // The diagnostic probe, then the re-identification: no image data goes to the drive.
-  EXPECT_EQ(rig_->CommandsTraced(), (std::vector<std::string>{"0 1d0000000800 01",
-                                                               "0 1c0000000800 01",
-                                                               "0 120000006000 01"}));
+  EXPECT_EQ(
+      rig_->CommandsTraced(),
+      (std::vector<std::string>{"0 1d0000000800 01", "0 1c0000000800 01", "0 120000006000 01"}));
 }
 
 TEST_F(ManualOpen, ImageForAnotherDriveIsRefusedAndTheFieldsReset) {
   Start(kBrelmont);
   form_->ToolButton1Click(Image({.ident = "TRUO    CD-ROM  GA-R837C"}));
-  EXPECT_EQ(window_.Boxes(), std::vector<std::string>{
-                                 "MESSAGE: This Firmware is not compatible with the selected drive."});
+  EXPECT_EQ(window_.Boxes(),
+            std::vector<std::string>{
+                "MESSAGE: This Firmware is not compatible with the selected drive."});
   EXPECT_TRUE(window_.Saw("Download File : Not Open"));
   EXPECT_EQ(form_->state().image.ImageSize, 0);
 }
@@ -287,7 +292,7 @@ TEST_F(ManualOpen, ImageForAnotherDriveIsRefusedAndTheFieldsReset) {
 TEST_F(ManualOpen, BadImagesAreRefusedAndNoImageDataReachesTheDrive) {
   Start(kBrelmont);
   const HeaderFields fits{.ident = "BRELMONTCDW/DVD GA-W837C", .revision = "NA03"};
-  form_->ToolButton1Click(Image(fits, 131072 + 100, "odd.bin"));                   // not whole KB
+  form_->ToolButton1Click(Image(fits, 131072 + 100, "odd.bin"));  // not whole KB
   form_->ToolButton1Click(Image({.blockSizeKB = 128, .blockCount = 1}, 131072, "big.bin"));
   form_->ToolButton1Click(Image({.blockCount = 0}, 131072, "none.bin"));
   testing::WriteFile(folder_.path() / "tiny.bin", std::vector<std::uint8_t>(40, 0x20));

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include "support/temp_files.h"
@@ -38,8 +38,8 @@ class Console : public ::testing::Test {
   }
 
   void MakeImage(const std::string& name, const std::string& arguments = "") {
-    const std::string command = "'" VELTRAN_MAKE_IMAGE "' " + arguments + " -o '" +
-                                (folder_ / name).string() + "'";
+    const std::string command =
+        "'" VELTRAN_MAKE_IMAGE "' " + arguments + " -o '" + (folder_ / name).string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
 
@@ -49,7 +49,8 @@ class Console : public ::testing::Test {
 
 TEST_F(Console, ManualSessionPrintsListFieldsAndBoxes) {
   MakeImage("new.bin", "--revision NA02");
-  const Result r = Run("--virtual", "info\nopen new.bin\ninfo\nabout\nopen\nbogus\nexit\nopen new.bin\n");
+  const Result r =
+      Run("--virtual", "info\nopen new.bin\ninfo\nabout\nopen\nbogus\nexit\nopen new.bin\n");
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out,
             "Drive list : BRELMONTCDW/DVD GA-W837CNA00\n"
@@ -74,10 +75,11 @@ TEST_F(Console, AutomaticStartChoosesTheFittingDriveAndLogs) {
     {"letter": "e", "inquiry": {"peripheral": 5, "vendor": "TRUO", "product": "CD-ROM  GA-R837C", "revision": "TR06", "prefix": "TR "}}]})");
   const Result r = Run("-LIVE --virtual=scenario.json --trace=trace", "");
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_NE(r.out.find("Drive : TRUO    CD-ROM  GA-R837CTR06\nModel Name : TRUO    CD-ROM  GA-R837C\n"
-                       "Old Version : TR06\nNew Version : TR07\n"
-                       "Download File : AUTORUN.BIN (128 K)\nStatus : READY\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find("Drive : TRUO    CD-ROM  GA-R837CTR06\nModel Name : TRUO    CD-ROM  GA-R837C\n"
+                 "Old Version : TR06\nNew Version : TR07\n"
+                 "Download File : AUTORUN.BIN (128 K)\nStatus : READY\n"),
+      std::string::npos)
       << r.out;
   EXPECT_EQ(Slurp("VELTRAN.TMP"), "START\nP1\nP2\nP3\nP4\nP5\nP6\nP7\nCOMPLETE\n");
   EXPECT_NE(r.out.find("Status : Wait..\n"), std::string::npos) << r.out;
@@ -108,10 +110,8 @@ TEST_F(Console, StartUpOutcomesWithoutAnImageToSend) {
   };
   const Row rows[] = {
       {nullptr, "", "Drive : BRELMONTCDW/DVD GA-W837CNA00\n", ""},
-      {"--size 131584", "",
-       "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n", ""},
-      {"--size 131584", "-LIVE",
-       "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n",
+      {"--size 131584", "", "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n", ""},
+      {"--size 131584", "-LIVE", "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n",
        "START\nP1\nP2\nP4\nP5\nE1\n"},
       {nullptr, "-live", "Drive : BRELMONTCDW/DVD GA-W837CNA00\n", "START\nP1\nP4\nP5\nE1\n"},
       {"--vendor DARLOWE --product 'CDRW/DVD PT-771B' --revision R351 --type 1", "-LIVE",
@@ -139,8 +139,8 @@ TEST_F(Console, SecondStartInTheSameScopeSaysTheToolIsRunning) {
   // another: its first line shows that it holds the lock, and it runs until told to exit.
   ASSERT_EQ(mkfifo((folder_ / "first.in").c_str(), 0600), 0);
   ASSERT_EQ(mkfifo((folder_ / "first.out").c_str(), 0600), 0);
-  const std::string first = "cd '" + folder_.string() + "' && ('" VELTRAN_CONSOLE
-                            "' --virtual <first.in >first.out 2>&1 &)";
+  const std::string first = "cd '" + folder_.string() +
+                            "' && ('" VELTRAN_CONSOLE "' --virtual <first.in >first.out 2>&1 &)";
   ASSERT_EQ(std::system(first.c_str()), 0);
   // Opened in the order the shell opens them, each open waits for the other end.
   std::ofstream commands(folder_ / "first.in");
@@ -193,16 +193,19 @@ constexpr const char* kHeldScenario = R"({"drives": [
 TEST_F(Console, NothingEndsTheToolWhileTheFinalCommandRuns) {
   MakeImage("new.bin", "--revision NA02 --block-kb 32 --blocks 3 --size 81920");
   Write("scenario.json", kHeldScenario);
-  const Result r = Run("--virtual=scenario.json --trace=trace", "open new.bin\nstart\nexit\nstart\n");
+  const Result r =
+      Run("--virtual=scenario.json --trace=trace", "open new.bin\nstart\nexit\nstart\n");
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_NE(r.out.find("The firmware update is in progress"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Progress: 100%\nStatus : Ok\nMESSAGE\n  Download Ok!!  \nRestart WINDOWS\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find("Progress: 100%\nStatus : Ok\nMESSAGE\n  Download Ok!!  \nRestart WINDOWS\n"),
+      std::string::npos)
       << r.out;
   const auto trace = testing::ReadLines(folder_ / "trace");
-  EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
-                          [](const std::string& l) { return l.find(" ff0001") != std::string::npos; }),
-            3);
+  EXPECT_EQ(
+      std::count_if(trace.begin(), trace.end(),
+                    [](const std::string& l) { return l.find(" ff0001") != std::string::npos; }),
+      3);
   EXPECT_EQ(trace.back(), "restart accepted");
 }
 
@@ -211,9 +214,11 @@ TEST_F(Console, SignalDuringTheFinalCommandIsHeld) {
   MakeImage("AUTORUN.BIN", "--revision NA02 --block-kb 32 --blocks 3 --size 81920");
   Write("scenario.json", kHeldScenario);
   // Standard input stays open (no end of input) while the tool runs.
-  const std::string start = "cd '" + folder_.string() + "' && bash -c '(\"$0\" -LIVE "
-                            "--virtual=scenario.json --trace=trace < <(sleep 20) >out 2>err & "
-                            "echo $! >pid; wait $!; echo $? >rc) >/dev/null 2>&1 &' '" VELTRAN_CONSOLE "'";
+  const std::string start =
+      "cd '" + folder_.string() +
+      "' && bash -c '(\"$0\" -LIVE "
+      "--virtual=scenario.json --trace=trace < <(sleep 20) >out 2>err & "
+      "echo $! >pid; wait $!; echo $? >rc) >/dev/null 2>&1 &' '" VELTRAN_CONSOLE "'";
   ASSERT_EQ(std::system(start.c_str()), 0);
   for (int i = 0; i < 2000 && Slurp("trace").find("lock 0 on ok") == std::string::npos; ++i) {
     std::system("sleep 0.01");

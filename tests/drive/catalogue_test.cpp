@@ -1,7 +1,8 @@
 // What goes on the wire for each catalogue command, written out byte for byte as drives expect it.
+#include "drive/catalogue.h"
+
 #include <gtest/gtest.h>
 
-#include "drive/catalogue.h"
 #include "support/virtual_rig.h"
 
 namespace veltran {

@@ -34,10 +34,9 @@ TEST(IdentifyDrive, SendsInquiryVendorIdentifyInquiryAndTheRevisionRuleInquiry) 
                          R"("vendor_identify_prefix": "KVR")"));
   const std::uint64_t before = rig.machine().clock().NowMs();
   IdentifyFirst(rig);
-  EXPECT_EQ(rig.CommandsTraced(), (std::vector<std::string>{"0 120000006000 01",
-                                                            "0 ff00ff0000000000000000aa 01",
-                                                            "0 120000006000 01",
-                                                            "0 120000006000 01"}));
+  EXPECT_EQ(rig.CommandsTraced(),
+            (std::vector<std::string>{"0 120000006000 01", "0 ff00ff0000000000000000aa 01",
+                                      "0 120000006000 01", "0 120000006000 01"}));
   EXPECT_EQ(rig.machine().clock().NowMs() - before, 100u);
 }
 
@@ -129,8 +128,10 @@ TEST(BootMode, BootRevisionsSetTheFlagAndAnOrdinaryRevisionClearsIt) {
     EXPECT_TRUE(IdentifyFirst(rig).BootModeDrive) << revision;
   }
   VirtualRig rig(R"({"platform": "nt", "drives": [
-    {"letter": "d", "inquiry": )" + Inquiry("BRELMONT", "CD-ROM  GA-R837C", "BOOT") + R"(},
-    {"letter": "e", "inquiry": )" + Inquiry("BRELMONT", "CD-ROM  GA-R837C", "NB01") + R"(}]})");
+    {"letter": "d", "inquiry": )" +
+                 Inquiry("BRELMONT", "CD-ROM  GA-R837C", "BOOT") + R"(},
+    {"letter": "e", "inquiry": )" +
+                 Inquiry("BRELMONT", "CD-ROM  GA-R837C", "NB01") + R"(}]})");
   ASSERT_EQ(rig.transport().ScanDrives(), 2);
   TakeListEntryIdentity(rig.identity(), "BRELMONTCD-ROM  GA-R837CBOOT");
   IdentifySelectedDrive(rig.ctx(), 0);
@@ -154,10 +155,9 @@ TEST(ProbeDiagnosticPage, SendsDiagOpenThenReadsTheResultsOnlyAfterSuccess) {
   rig.buffer().fill(0xAB);
   ProbeDiagnosticPage(rig.ctx(), 0);  // commands 2 and 3
   ProbeDiagnosticPage(rig.ctx(), 0);  // command 4 fails: no RECEIVE DIAGNOSTIC RESULTS
-  EXPECT_EQ(rig.CommandsTraced(), (std::vector<std::string>{"0 120000002400 01",
-                                                            "0 1d0000000800 01",
-                                                            "0 1c0000000800 01",
-                                                            "0 1d0000000800 04"}));
+  EXPECT_EQ(rig.CommandsTraced(),
+            (std::vector<std::string>{"0 120000002400 01", "0 1d0000000800 01", "0 1c0000000800 01",
+                                      "0 1d0000000800 04"}));
   // The page went out of a cleared buffer.
   EXPECT_EQ(rig.buffer()[8], 0);
   EXPECT_EQ(rig.buffer()[100], 0);

@@ -1,6 +1,7 @@
+#include "drive/trace.h"
+
 #include <gtest/gtest.h>
 
-#include "drive/trace.h"
 #include "support/virtual_rig.h"
 
 namespace veltran {
@@ -12,7 +13,8 @@ TEST(Trace, ScsiLineHasLowerCaseCdbDirectionLengthStatusAndCrcOfTheBuffer) {
   // 0xCBF43926 is the CRC-32 check value of "123456789".
   EXPECT_EQ(Trace::ScsiLine(7, {cdb, 6, data, 9, kDataOut}, 0x82),
             "scsi 7 1d00008008ab out 9 82 cbf43926");
-  EXPECT_EQ(Trace::ScsiLine(0, {cdb, 6, data, 0, kDataIn}, 1), "scsi 0 1d00008008ab in 0 01 00000000");
+  EXPECT_EQ(Trace::ScsiLine(0, {cdb, 6, data, 0, kDataIn}, 1),
+            "scsi 0 1d00008008ab in 0 01 00000000");
 }
 
 TEST(Trace, AppendsKillAndRestartLinesToAnExistingFile) {

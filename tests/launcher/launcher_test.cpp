@@ -31,7 +31,8 @@ namespace fs = std::filesystem;
 // Every name in a folder, links and folders included.
 std::vector<std::string> EntriesIn(const fs::path& folder) {
   std::vector<std::string> names;
-  for (auto& item : fs::directory_iterator(folder)) names.push_back(item.path().filename().string());
+  for (auto& item : fs::directory_iterator(folder))
+    names.push_back(item.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -246,7 +247,8 @@ void PrintTo(const FailedInstall& c, std::ostream* os) { *os << c.name; }
 // A package installs whole or not at all: whatever fails, nothing new is placed, the image of an
 // earlier run is gone (it must never be flashed unattended by the tool left there), no
 // temporary stays behind, and nothing starts.
-class FailedInstallTest : public LauncherTest, public ::testing::WithParamInterface<FailedInstall> {};
+class FailedInstallTest : public LauncherTest,
+                          public ::testing::WithParamInterface<FailedInstall> {};
 
 TEST_P(FailedInstallTest, PlacesNothingRemovesTheOldImageAndStartsNothing) {
   WriteBytes(systemDirectory() / "autorun.bin", Pattern(100, 7));
@@ -266,10 +268,9 @@ TEST_P(FailedInstallTest, PlacesNothingRemovesTheOldImageAndStartsNothing) {
 INSTANTIATE_TEST_SUITE_P(
     EachFailure, FailedInstallTest,
     ::testing::Values(
-        FailedInstall{"ImageCrc", kLauncherDamagedEntry,
-                      [](RecordingSystem&, std::vector<ZipItem>& items) {
-                        items[0].overrideCrc = true;
-                      }},
+        FailedInstall{
+            "ImageCrc", kLauncherDamagedEntry,
+            [](RecordingSystem&, std::vector<ZipItem>& items) { items[0].overrideCrc = true; }},
         FailedInstall{"ToolLongerThanDeclared", kLauncherDamagedEntry,
                       [](RecordingSystem&, std::vector<ZipItem>& items) {
                         items[1].overrideSize = true;
@@ -282,18 +283,15 @@ INSTANTIATE_TEST_SUITE_P(
                       }},
         FailedInstall{"ImageEncrypted", kLauncherDamagedEntry,
                       [](RecordingSystem&, std::vector<ZipItem>& items) { items[0].flags = 1; }},
-        FailedInstall{"NoStagingFolder", kLauncherStagingFailed,
-                      [](RecordingSystem& system, std::vector<ZipItem>&) {
-                        system.failStaging = true;
-                      }},
-        FailedInstall{"ImageWrite", kLauncherPlacingFailed,
-                      [](RecordingSystem& system, std::vector<ZipItem>&) {
-                        system.failWrites = 1;
-                      }},
-        FailedInstall{"ToolWrite", kLauncherPlacingFailed,
-                      [](RecordingSystem& system, std::vector<ZipItem>&) {
-                        system.failWrites = 2;
-                      }},
+        FailedInstall{
+            "NoStagingFolder", kLauncherStagingFailed,
+            [](RecordingSystem& system, std::vector<ZipItem>&) { system.failStaging = true; }},
+        FailedInstall{
+            "ImageWrite", kLauncherPlacingFailed,
+            [](RecordingSystem& system, std::vector<ZipItem>&) { system.failWrites = 1; }},
+        FailedInstall{
+            "ToolWrite", kLauncherPlacingFailed,
+            [](RecordingSystem& system, std::vector<ZipItem>&) { system.failWrites = 2; }},
         FailedInstall{"ToolMove", kLauncherPlacingFailed,
                       [](RecordingSystem& system, std::vector<ZipItem>&) {
                         system.failMoveOf = "VELTRAN.exe";
@@ -369,7 +367,8 @@ TEST_F(LauncherTest, PlantedLinksAreReplacedNeverFollowed) {
   for (const char* name : {".unfurler-0000000000000002.part", ".unfurler-0000000000000003.part"}) {
     fs::create_symlink(victim / "file", systemDirectory() / name);
   }
-  const RecordingSystem system = Run({{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}});
+  const RecordingSystem system =
+      Run({{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}});
 
   EXPECT_EQ(EntriesIn(victim), std::vector<std::string>{"file"});
   EXPECT_EQ(ReadBytes(victim / "file"), Pattern(10, 9));

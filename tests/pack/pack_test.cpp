@@ -211,8 +211,8 @@ TEST_F(PackTest, ALauncherAndAToolForDifferentMachinesAreRefused) {
 }
 
 TEST_F(PackTest, FileNamesThatNameADeviceOrLoseTheirEndAreRefused) {
-  for (const char* tool : {"NUL", "con.exe", "COM1.exe", "lpt9", "AUX .exe", "PRN", "tool.",
-                           "tool "}) {
+  for (const char* tool :
+       {"NUL", "con.exe", "COM1.exe", "lpt9", "AUX .exe", "PRN", "tool.", "tool "}) {
     // Refused by name before anything is read: no such file is made (it would be a device).
     CommandOutput output;
     EXPECT_EQ(Pack({"build", "--launcher", "launcher.exe", "--image", "fw.bin", "--tool", tool,

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "drive/catalogue.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -27,9 +27,10 @@ constexpr Named kCommands[] = {
 };
 
 int Usage() {
-  std::fputs("usage: realdrive-commands [--virtual[=SCENARIO]] [--trace=FILE] COMMAND...\n"
-             "COMMAND: inquiry, identify, tur, eject\n",
-             stderr);
+  std::fputs(
+      "usage: realdrive-commands [--virtual[=SCENARIO]] [--trace=FILE] COMMAND...\n"
+      "COMMAND: inquiry, identify, tur, eject\n",
+      stderr);
   return 2;
 }
 
@@ -61,8 +62,9 @@ int main(int argc, char** argv) {
       for (const Named& named : commands) {
         const veltran::CommandSpec& spec = veltran::Catalogue(named.command);
         std::fill(buffer.begin(), buffer.end(), veltran::u8{0});
-        const veltran::u8 status = transport.ExecuteCommand(
-            device, spec.cdb.data(), spec.cdbLength, buffer.data(), spec.dataLength, spec.direction);
+        const veltran::u8 status =
+            transport.ExecuteCommand(device, spec.cdb.data(), spec.cdbLength, buffer.data(),
+                                     spec.dataLength, spec.direction);
         std::printf("device %u %s: status %02x", unsigned{device}, named.name, unsigned{status});
         if (status == veltran::kStatusCheck) {
           std::printf(" sense %02x/%02x/%02x", unsigned{buffer[2]}, unsigned{buffer[12]},
@@ -70,7 +72,8 @@ int main(int argc, char** argv) {
         }
         if (spec.dataLength != 0 && status == veltran::kStatusGood) {
           std::printf(" data ");
-          for (veltran::u32 i = 0; i < spec.dataLength; ++i) std::printf("%02x", unsigned{buffer[i]});
+          for (veltran::u32 i = 0; i < spec.dataLength; ++i)
+            std::printf("%02x", unsigned{buffer[i]});
         }
         std::printf("\n");
       }

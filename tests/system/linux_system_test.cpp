@@ -49,8 +49,8 @@ TEST(LinuxSystem, KillsAChildFoundByTheTailOfItsProgramPath) {
 TEST(LinuxSystem, HasNoRegistryAndIsNotTheNtPlatform) {
   auto system = MakeHostSystem();
   EXPECT_EQ(system->PlatformId(), kPlatformLinux);
-  EXPECT_FALSE(system->ReadRegistry("Hardware\\DeviceMap\\Scsi\\Scsi Port 0", "DMAEnabled", 4)
-                   .keyOpened);
+  EXPECT_FALSE(
+      system->ReadRegistry("Hardware\\DeviceMap\\Scsi\\Scsi Port 0", "DMAEnabled", 4).keyOpened);
 }
 
 }  // namespace

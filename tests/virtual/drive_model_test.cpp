@@ -45,9 +45,7 @@ class DriveModel : public ::testing::Test {
     return rig_.ctx().Send(0, Command::kSendDiagnosticBlock);
   }
 
-  std::array<u8, 3> Sense() {
-    return {rig_.buffer()[2], rig_.buffer()[12], rig_.buffer()[13]};
-  }
+  std::array<u8, 3> Sense() { return {rig_.buffer()[2], rig_.buffer()[12], rig_.buffer()[13]}; }
 
   std::string InquiryRevision() {
     EXPECT_EQ(rig_.ctx().Send(0, Command::kInquiry), kStatusGood);
@@ -115,8 +113,7 @@ TEST_F(DriveModel, DiagnosticDownloadNumbersBlocksModulo256) {
   EXPECT_EQ(rig_.ctx().Send(0, Command::kReceiveDiagnosticResults), kStatusGood);
   EXPECT_EQ(Diag(kDiagPrepare), kStatusGood);
   for (std::size_t j = 0; j < kBlocks; ++j) {
-    ASSERT_EQ(Diag(kDiagBlock, &image[j * kDiagBlockDataSize], static_cast<u8>(j + 1)),
-              kStatusGood)
+    ASSERT_EQ(Diag(kDiagBlock, &image[j * kDiagBlockDataSize], static_cast<u8>(j + 1)), kStatusGood)
         << j;
   }
   EXPECT_EQ(Diag(kDiagFinish), kStatusGood);
@@ -131,7 +128,7 @@ TEST_F(DriveModel, DiagnosticSequenceOutOfOrderIsRefused) {
   EXPECT_EQ(Diag(kDiagOpen), kStatusGood);
   EXPECT_EQ(Diag(kDiagBlock, block.data(), 1), kStatusCheck);  // not prepared
   EXPECT_EQ(Diag(kDiagPrepare), kStatusGood);
-  EXPECT_EQ(Diag(kDiagFinish), kStatusCheck);  // no block yet
+  EXPECT_EQ(Diag(kDiagFinish), kStatusCheck);                  // no block yet
   EXPECT_EQ(Diag(kDiagBlock, block.data(), 2), kStatusCheck);  // block 1 skipped
   EXPECT_EQ(Sense(), (std::array<u8, 3>{5, 0x2C, 0}));
   EXPECT_TRUE(drive().receivedImages().empty());
@@ -157,8 +154,8 @@ TEST(DriveModelInquiry, SendsWhatTheDriveHasAsRealDrivesDo) {
   };
   const Case cases[] = {
       // An IDE drive: 36 bytes, whatever the allocation length.
-      {R"({"vendor": "QEMU", "header": [128, 5, 50, 31, 0, 0, 0], "length": 36})", Command::kInquiry,
-       36, 31, "\xEE\xEE\xEE"},
+      {R"({"vendor": "QEMU", "header": [128, 5, 50, 31, 0, 0, 0], "length": 36})",
+       Command::kInquiry, 36, 31, "\xEE\xEE\xEE"},
       // A SCSI drive: 96 bytes, byte 4 counts what was sent.
       {R"({"vendor": "QEMU", "header": [128, 5, 18, 91, 0, 0, 18], "length": 96, "additional_length": "sent"})",
        Command::kInquiryScan, 36, 31, nullptr},
@@ -179,7 +176,8 @@ TEST(DriveModelInquiry, SendsWhatTheDriveHasAsRealDrivesDo) {
     EXPECT_NE(b[c.sent - 1], 0xEE) << c.inquiry;
     EXPECT_EQ(b[c.sent], 0xEE) << c.inquiry << ": the drive sent more than it has";
     if (c.bytes36to38 != nullptr) {
-      EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[36]), 3), std::string(c.bytes36to38, 3))
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[36]), 3),
+                std::string(c.bytes36to38, 3))
           << c.inquiry;
     }
   }
@@ -187,10 +185,10 @@ TEST(DriveModelInquiry, SendsWhatTheDriveHasAsRealDrivesDo) {
 
 TEST(DriveModelFaults, CountCommandsFromTheScanInquiry) {
   VirtualRig rig(NtDrive(kInquiry, R"("disc": true, "faults": [{"at": 3, "status": "busy"}])"));
-  ASSERT_EQ(rig.transport().ScanDrives(), 1);                             // 1
-  EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusGood);    // 2
-  EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusCheck);   // 3
-  EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusGood);    // 4
+  ASSERT_EQ(rig.transport().ScanDrives(), 1);                           // 1
+  EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusGood);   // 2
+  EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusCheck);  // 3
+  EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusGood);   // 4
   EXPECT_EQ(rig.machine().drives()[0]->commandsReceived(), 4u);
 }
 

@@ -1,8 +1,9 @@
 // Scenario files: what is accepted, and that every mistake is refused with the file and the place.
+#include "virtual/scenario.h"
+
 #include <gtest/gtest.h>
 
 #include "support/virtual_rig.h"
-#include "virtual/scenario.h"
 
 namespace veltran {
 namespace {
@@ -33,8 +34,8 @@ TEST(Scenario, ReadsTheDocumentedExample) {
   EXPECT_EQ(s.drives[0].vendorIdentifyPrefix, "KVR");
   EXPECT_EQ(s.drives[0].faults[0].at, 7u);
   EXPECT_EQ(s.drives[0].faults[0].sense, (std::array<std::uint8_t, 3>{5, 36, 0}));
-  EXPECT_EQ(std::get<std::uint32_t>(s.registry.at("Hardware\\DeviceMap\\Scsi\\Scsi Port 0")
-                                        .at("DMAEnabled")),
+  EXPECT_EQ(std::get<std::uint32_t>(
+                s.registry.at("Hardware\\DeviceMap\\Scsi\\Scsi Port 0").at("DMAEnabled")),
             1u);
   EXPECT_EQ(s.processes[1].name, "DirectCD.EXE");
   EXPECT_TRUE(s.restartAccepted);

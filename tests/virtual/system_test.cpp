@@ -24,8 +24,7 @@ KillRun Kill(const std::string& processes, const std::string& wanted = "directcd
 }
 
 TEST(KillProcessByName, MatchesTheLastTwelveCharactersWithoutRegardToCase) {
-  EXPECT_EQ(Kill(R"(["explorer.exe", "DirectCD.EXE"])").running,
-            (std::vector<bool>{true, false}));
+  EXPECT_EQ(Kill(R"(["explorer.exe", "DirectCD.EXE"])").running, (std::vector<bool>{true, false}));
   const KillRun path = Kill(R"(["C:\\Program Files\\Roxo\\DIRECTCD.exe"])");
   EXPECT_EQ(path.result, 1);
   EXPECT_EQ(path.trace, std::vector<std::string>{"kill C:\\Program Files\\Roxo\\DIRECTCD.exe"});
@@ -46,8 +45,7 @@ TEST(KillProcessByName, OnlyTheFirstOfTwoMatchesIsTerminated) {
 }
 
 TEST(KillProcessByName, FirstMatchThatCannotBeOpenedEndsTheSearch) {
-  const KillRun run =
-      Kill(R"([{"name": "directcd.exe", "openable": false}, "directcd.exe"])");
+  const KillRun run = Kill(R"([{"name": "directcd.exe", "openable": false}, "directcd.exe"])");
   EXPECT_EQ(run.result, 0);
   EXPECT_TRUE(run.trace.empty());
   EXPECT_EQ(run.running, (std::vector<bool>{true, true}));
@@ -81,13 +79,16 @@ TEST(VirtualRegistry, KeysIgnoreCaseAndValuesMustFitTheBuffer) {
   testing::VirtualRig rig(R"({"registry": {
     "Hardware\\DeviceMap\\Scsi\\Scsi Port 0": {"DMAEnabled": 3, "DeviceName": "CdRom0"}}})");
   auto system = MakeVirtualSystem(rig.machine());
-  const RegistryRead dma = system->ReadRegistry("HARDWARE\\DEVICEMAP\\SCSI\\SCSI PORT 0", "DMAEnabled", 4);
+  const RegistryRead dma =
+      system->ReadRegistry("HARDWARE\\DEVICEMAP\\SCSI\\SCSI PORT 0", "DMAEnabled", 4);
   EXPECT_TRUE(dma.keyOpened);
   EXPECT_EQ(dma.value, (std::vector<std::uint8_t>{3, 0, 0, 0}));
-  const RegistryRead name = system->ReadRegistry("Hardware\\DeviceMap\\Scsi\\Scsi Port 0", "DeviceName", 6);
+  const RegistryRead name =
+      system->ReadRegistry("Hardware\\DeviceMap\\Scsi\\Scsi Port 0", "DeviceName", 6);
   EXPECT_TRUE(name.keyOpened);
   EXPECT_FALSE(name.value.has_value());  // "CdRom0" and its terminator take 7 bytes
-  const RegistryRead absent = system->ReadRegistry("Hardware\\DeviceMap\\Scsi\\Scsi Port 1", "DMAEnabled", 4);
+  const RegistryRead absent =
+      system->ReadRegistry("Hardware\\DeviceMap\\Scsi\\Scsi Port 1", "DMAEnabled", 4);
   EXPECT_FALSE(absent.keyOpened);
 }
 

@@ -75,7 +75,10 @@ TEST(WideText, ConvertsBothWaysAndNeverCutsAField) {
   EXPECT_EQ(wide.substr(0, 6), L"Z:\\Fr\u00FC");
   EXPECT_EQ(Utf8FromWide(wide), path);
   // A byte outside valid UTF-8 stands for itself; controls cannot end the text early.
-  EXPECT_EQ(WideFromUtf8(std::string("NA\xA9" "0", 4)), L"NA\u00A90");
+  EXPECT_EQ(WideFromUtf8(std::string("NA\xA9"
+                                     "0",
+                                     4)),
+            L"NA\u00A90");
   EXPECT_EQ(WideFromUtf8(std::string("A\0B\nC", 5)), L"A\uFFFDB\uFFFDC");
   EXPECT_EQ(WideFromUtf8("one\ntwo", true), L"one\ntwo");
   EXPECT_EQ(Utf8FromWide(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");

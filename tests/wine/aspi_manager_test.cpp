@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "system/system.h"
 #include "drive/aspi_win.h"
 #include "drive/catalogue.h"
 #include "drive/identify.h"
 #include "drive/transport.h"
 #include "support/virtual_rig.h"
+#include "system/system.h"
 #include "virtual/machine.h"
 
 namespace veltran {

@@ -14,11 +14,11 @@ namespace veltran {
 
 // Whether a download may start, and why not.
 enum class FlashState : int {
-  kReady = 1,            // a drive fits the loaded image
-  kDmaActive = 2,        // the drive runs in DMA mode
-  kDmaUnreadable = 3,    // the DMA setting could not be read
-  kDiscPresent = 4,      // the drive reports ready: a disc is in it
-  kNoFittingDrive = 5,   // the automatic load found no drive that fits the image
+  kReady = 1,           // a drive fits the loaded image
+  kDmaActive = 2,       // the drive runs in DMA mode
+  kDmaUnreadable = 3,   // the DMA setting could not be read
+  kDiscPresent = 4,     // the drive reports ready: a disc is in it
+  kNoFittingDrive = 5,  // the automatic load found no drive that fits the image
 };
 
 // "-NOCHECK", "-TEST" and "-LIVE", found anywhere in the full command line, in any letter case.

@@ -161,10 +161,9 @@ void Download::ReadDmaFromRegistry() {
     s.FlashState = FlashState::kDmaUnreadable;
     return;
   }
-  const std::uint32_t word = std::uint32_t{(*read.value)[0]} |
-                             (std::uint32_t{(*read.value)[1]} << 8) |
-                             (std::uint32_t{(*read.value)[2]} << 16) |
-                             (std::uint32_t{(*read.value)[3]} << 24);
+  const std::uint32_t word =
+      std::uint32_t{(*read.value)[0]} | (std::uint32_t{(*read.value)[1]} << 8) |
+      (std::uint32_t{(*read.value)[2]} << 16) | (std::uint32_t{(*read.value)[3]} << 24);
   if ((word >> deviceBit) & 1u) s.FlashState = FlashState::kDmaActive;
 }
 
@@ -192,9 +191,9 @@ void Download::ProbeMedium(u8 device) {
 
 u8 Download::SendCatalogue(u8 device, Command command) {
   const CommandSpec& spec = Catalogue(command);
-  return ctx_.transport.ExecuteCommand(device, CommandRequest{spec.cdb.data(), spec.cdbLength,
-                                                              ctx_.buffer.data(), spec.dataLength,
-                                                              spec.direction});
+  return ctx_.transport.ExecuteCommand(
+      device, CommandRequest{spec.cdb.data(), spec.cdbLength, ctx_.buffer.data(), spec.dataLength,
+                             spec.direction});
 }
 
 void Download::RefuseStart(u8 device, bool pioWording) {
@@ -239,7 +238,8 @@ bool Download::ImageStillAsLoaded(ImageFile& file) const {
     return header ? std::optional(header->bytes) : std::nullopt;
   };
   if (now.status != ImageReadStatus::kRead || now.size != image.loadedFileSize ||
-      now.place != image.loadedPlace || headerBytes(now.header) != headerBytes(image.loadedHeader)) {
+      now.place != image.loadedPlace ||
+      headerBytes(now.header) != headerBytes(image.loadedHeader)) {
     return false;
   }
   if (image.Image64K) return image.loadedFileSize == kImage64KSize;
@@ -301,8 +301,8 @@ bool Download::FixedHeaderForm(ImageFile& file, u8 device) {
     std::copy(kDiagBlock.begin(), kDiagBlock.end(), ctx_.buffer.begin());
     if (!file.Read(ctx_.buffer.data() + kDiagPageSize, kDiagBlockDataSize)) return false;
     ctx_.buffer[kDiagBlockNumberByte] = static_cast<u8>((j + 1) & 0xFF);
-    if (ctx_.transport.ExecuteCommand(device, block.cdb.data(), block.cdbLength,
-                                      ctx_.buffer.data(), length, kDataOut) != kStatusGood) {
+    if (ctx_.transport.ExecuteCommand(device, block.cdb.data(), block.cdbLength, ctx_.buffer.data(),
+                                      length, kDataOut) != kStatusGood) {
       return false;
     }
   }
@@ -358,11 +358,13 @@ void Download::DownloadWorker(u8 device) {
     FillBar();
     ctx_.window.Post([this] { ctx_.window.SetFieldText(Field::kStatus, kStatusOk); });
     SetTimer1(true, true);
-    if (!testOption()) ShowBoxAndWait({std::string(kMessage), std::string(kDownloadOk), false, true});
+    if (!testOption())
+      ShowBoxAndWait({std::string(kMessage), std::string(kDownloadOk), false, true});
   } else {
     Log("E7");
     ctx_.window.Post([this] { ctx_.window.SetFieldText(Field::kStatus, kStatusFail); });
-    if (!testOption()) ShowBoxAndWait({std::string(kMessage), std::string(kDownloadFail), true, true});
+    if (!testOption())
+      ShowBoxAndWait({std::string(kMessage), std::string(kDownloadFail), true, true});
   }
   workerRunning_.store(false);
   restartHold_.store(0);
@@ -442,8 +444,8 @@ void Download::Timer1Timer() {
     if (!timer1Enabled_) return;
     if (progress_ < 100) {
       const std::int32_t expected = ExpectedProgressTicks(ctx_.state.image.ImageSize);
-      progress_ = static_cast<int>(std::min<std::int64_t>(
-          100, std::int64_t{progressTicks_} * 100 / expected));
+      progress_ = static_cast<int>(
+          std::min<std::int64_t>(100, std::int64_t{progressTicks_} * 100 / expected));
       ++progressTicks_;
       position = progress_;
     }

@@ -360,7 +360,6 @@ std::optional<std::string> FindFixedName(const std::string& folder, std::string_
   return found;
 }
 
-
 std::string AutorunPath(const std::string& folder) {
   const std::string name = FindFixedName(folder, kAutorunName).value_or(std::string(kAutorunName));
   return folder.empty() ? name : Utf8FromPath(PathFromUtf8(folder) / PathFromUtf8(name));

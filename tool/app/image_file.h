@@ -115,8 +115,7 @@ bool TrailerLayoutAcceptable(ImageRecord& record);
 // An image whose header is its last bytes: identity, OEM renaming, block figures and the
 // layout checks; false when the image is refused. With `keep64KFigures` (the manual open) a
 // 64 KB image keeps the block figures of the image before it.
-bool DeriveTrailerForm(ImageRecord& record, const ImageHeader& header,
-                       bool keep64KFigures = false);
+bool DeriveTrailerForm(ImageRecord& record, const ImageHeader& header, bool keep64KFigures = false);
 // The fixed-header derivation; false when the image holds no whole 32 KB block.
 bool DeriveFixedHeaderForm(ImageRecord& record, const ImageHeader& header);
 

@@ -17,8 +17,6 @@ constexpr std::size_t kIdeTargetDigit = 57;
 constexpr std::size_t kDeviceNameCapacity = 36;
 constexpr int kIdePositions = 4;
 
-
-
 std::string IdeKey(int position) {
   std::string key(kIdeKeyTemplate);
   key[kIdePortDigit] = static_cast<char>('0' + position / 2);
@@ -56,8 +54,9 @@ MainForm::MainForm(SystemInterface& system, DriveTransport& transport, MainWindo
   state_.options = ParseCommandLineOptions(env_.commandLine);
   log_ = std::make_unique<TestLog>(
       TestLogOptions{state_.options.TestOption, state_.options.LiveOption},
-      TestLogPlaces{env_.logRoot, std::filesystem::path(std::u8string(
-                                      env_.workingDirectory.begin(), env_.workingDirectory.end()))});
+      TestLogPlaces{env_.logRoot,
+                    std::filesystem::path(std::u8string(env_.workingDirectory.begin(),
+                                                        env_.workingDirectory.end()))});
   download_ = std::make_unique<Download>(
       DownloadContext{state_, window_, transport_, system_, *log_, *buffer_});
 }
@@ -85,9 +84,7 @@ void MainForm::FormCreate() {
       state_.options.LiveOption || state_.options.TestOption || state_.image.ImagePresent;
 }
 
-ImageFileRead MainForm::ReadAutorun() const {
-  return ReadAutorunImage(env_.workingDirectory);
-}
+ImageFileRead MainForm::ReadAutorun() const { return ReadAutorunImage(env_.workingDirectory); }
 
 void MainForm::ScanIdePositions() {
   for (int p = 0; p < kIdePositions; ++p) {
@@ -208,7 +205,8 @@ void MainForm::ComboBox1Change(int itemIndex) {
   state_.image.ImageSize = 0;
   TakeListEntryIdentity(state_.identity,
                         state_.DriveListItems[static_cast<std::size_t>(itemIndex)]);
-  window_.ShowMessage({"Change Drive", std::string(state_.identity.DriveIdent.view()), false, true});
+  window_.ShowMessage(
+      {"Change Drive", std::string(state_.identity.DriveIdent.view()), false, true});
   IdentifySelectedDrive(ctx_, *state_.SelectedDevice());
 }
 

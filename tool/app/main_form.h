@@ -12,10 +12,10 @@
 #include "app/download.h"
 #include "app/image_file.h"
 #include "app/rules.h"
-#include "system/system.h"
 #include "app/test_log.h"
 #include "app/window.h"
 #include "drive/identify.h"
+#include "system/system.h"
 
 namespace veltran {
 
@@ -23,7 +23,7 @@ inline constexpr int kKeyF9 = 0x78;
 inline constexpr std::string_view kMessageCaption = "MESSAGE";
 
 struct MainFormEnvironment {
-  std::string commandLine;                // program path included
+  std::string commandLine;       // program path included
   std::string workingDirectory;  // UTF-8, where AUTORUN.BIN and VELTRAN.TMP are; empty: current
   std::filesystem::path logRoot = TestLogPlaces::DefaultLogRoot();
 };

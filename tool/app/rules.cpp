@@ -74,8 +74,7 @@ ManualVerdict JudgeManualOpen(const ImageRecord& image, const DriveIdentity& dri
 
 ImageFields AutomaticLoadFields(const ImageRecord& image, const DriveIdentity& drive) {
   return {FieldText(image.ImageIdent), FieldText(drive.DriveRevision),
-          FieldText(image.ImageRevision), DownloadFileText(kAutorunName, image.ImageSize),
-          "READY"};
+          FieldText(image.ImageRevision), DownloadFileText(kAutorunName, image.ImageSize), "READY"};
 }
 
 ImageFields ManualOpenFields(const ImageRecord& image, const DriveIdentity& drive) {

@@ -82,9 +82,9 @@ bool ApplyRevisionPrefixRule(DriveContext& ctx, u8 device) {
   }
   id.DrivePrefix.ToUpper();
   const std::string_view text(work.data(), std::strlen(work.data()));
-  const bool matched = std::find(std::begin(kRevisionPrefixIdentities),
-                                 std::end(kRevisionPrefixIdentities),
-                                 text) != std::end(kRevisionPrefixIdentities);
+  const bool matched =
+      std::find(std::begin(kRevisionPrefixIdentities), std::end(kRevisionPrefixIdentities), text) !=
+      std::end(kRevisionPrefixIdentities);
   if (matched) {
     const std::string_view revision = id.DriveRevision.view();
     id.DrivePrefix.Assign(std::string(revision.substr(0, 2)) + " ");

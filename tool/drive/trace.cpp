@@ -17,10 +17,9 @@ std::string Trace::ScsiLine(unsigned device, const CommandRequest& request, u8 s
     cdb += kHex[request.cdb[i] >> 4];
     cdb += kHex[request.cdb[i] & 0xF];
   }
-  const uLong crc = request.dataLength == 0
-                        ? 0
-                        : crc32(crc32(0L, Z_NULL, 0), request.data,
-                                static_cast<uInt>(request.dataLength));
+  const uLong crc = request.dataLength == 0 ? 0
+                                            : crc32(crc32(0L, Z_NULL, 0), request.data,
+                                                    static_cast<uInt>(request.dataLength));
   char tail[64];
   std::snprintf(tail, sizeof tail, " %s %" PRIu32 " %02x %08lx",
                 request.direction == kDataIn ? "in" : "out", request.dataLength, status,
@@ -28,8 +27,7 @@ std::string Trace::ScsiLine(unsigned device, const CommandRequest& request, u8 s
   return "scsi " + std::to_string(device) + " " + cdb + tail;
 }
 
-void Trace::Scsi(unsigned device, const CommandRequest& request, u8 status,
-                 const OsError& error) {
+void Trace::Scsi(unsigned device, const CommandRequest& request, u8 status, const OsError& error) {
   if (!enabled()) return;
   std::string line = ScsiLine(device, request, status);
   if (status == kStatusCallFailed && error.any()) line += " " + error.Describe();
@@ -38,8 +36,7 @@ void Trace::Scsi(unsigned device, const CommandRequest& request, u8 status,
 
 void Trace::Lock(unsigned device, bool on, bool succeeded) {
   if (enabled()) {
-    Write("lock " + std::to_string(device) + (on ? " on " : " off ") +
-          (succeeded ? "ok" : "fail"));
+    Write("lock " + std::to_string(device) + (on ? " on " : " off ") + (succeeded ? "ok" : "fail"));
   }
 }
 

@@ -36,8 +36,8 @@ u8 DriveTransport::ScanDrives() {
   return count_;
 }
 
-u8 DriveTransport::ExecuteCommand(u8 device, const u8* cdb, u8 cdbLength, u8* data,
-                                  u32 dataLength, u8 direction) {
+u8 DriveTransport::ExecuteCommand(u8 device, const u8* cdb, u8 cdbLength, u8* data, u32 dataLength,
+                                  u8 direction) {
   return ExecuteCommand(device, CommandRequest{cdb, cdbLength, data, dataLength, direction});
 }
 

@@ -22,8 +22,7 @@ class DriveTransport {
 
   // Sends one command to a device found by the scan and returns its status. A device index at
   // or beyond the count is refused with kStatusCallFailed and nothing is sent.
-  u8 ExecuteCommand(u8 device, const u8* cdb, u8 cdbLength, u8* data, u32 dataLength,
-                    u8 direction);
+  u8 ExecuteCommand(u8 device, const u8* cdb, u8 cdbLength, u8* data, u32 dataLength, u8 direction);
   u8 ExecuteCommand(u8 device, const CommandRequest& request);
 
   u8 DeviceCount() const { return count_; }

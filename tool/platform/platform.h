@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "system/system.h"
 #include "drive/transport.h"
+#include "system/system.h"
 
 namespace veltran {
 

@@ -59,7 +59,7 @@ class LinuxSystem final : public SystemInterface {
 
   TerminateOutcome TerminateProcess(const ProcessEntry& process) override {
     return ::kill(static_cast<pid_t>(process.pid), SIGKILL) == 0 ? TerminateOutcome::kTerminated
-                                                                  : TerminateOutcome::kOpenFailed;
+                                                                 : TerminateOutcome::kOpenFailed;
   }
 
   // logind decides whether this user may restart; there is no privilege to enable first.

@@ -1,11 +1,11 @@
 #include "virtual/drive_model.h"
 
-#include "drive/catalogue.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
+
+#include "drive/catalogue.h"
 
 namespace veltran {
 namespace {
@@ -170,7 +170,8 @@ DriveReply VirtualDrive::Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
   PutPadded(&reply[kInquiryProductOffset], config_.product, kInquiryProductLength);
   PutPadded(&reply[kInquiryRevisionOffset], revision_, kInquiryRevisionLength);
   // A drive without a prefix leaves these vendor-specific bytes zero, as real drives do.
-  if (!config_.prefix.empty()) PutPadded(&reply[kInquiryPrefixOffset], config_.prefix, kInquiryPrefixLength);
+  if (!config_.prefix.empty())
+    PutPadded(&reply[kInquiryPrefixOffset], config_.prefix, kInquiryPrefixLength);
   // The drive sends what it has, up to the allocation length; the rest of the buffer is the
   // caller's and stays as it was.
   const std::uint32_t count =
@@ -270,8 +271,10 @@ DriveReply VirtualDrive::SendDiagnostic(const std::uint8_t* cdb, const std::uint
 DriveReply VirtualDrive::ReceiveDiagnostic(const std::uint8_t* cdb, std::uint8_t* data,
                                            std::uint32_t length) {
   const std::uint32_t allocation = (std::uint32_t{cdb[3]} << 8) | cdb[4];
-  const std::array<std::uint8_t, 8> page{0x88, 0x00, 0x00, 0x04,
-                                         0x00, diagState_ == DiagState::kIdle ? std::uint8_t{0} : std::uint8_t{0x40}, 0x00, 0x00};
+  const std::array<std::uint8_t, 8> page{
+      0x88, 0x00, 0x00,
+      0x04, 0x00, diagState_ == DiagState::kIdle ? std::uint8_t{0} : std::uint8_t{0x40},
+      0x00, 0x00};
   std::memcpy(data, page.data(), std::min<std::size_t>({allocation, length, page.size()}));
   return Good();
 }

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "system/system.h"
 #include "drive/backend.h"
+#include "system/system.h"
 #include "virtual/drive_model.h"
 
 namespace veltran {

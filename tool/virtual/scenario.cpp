@@ -79,9 +79,9 @@ class Reader {
 };
 
 Scenario Reader::Top(const Json& j) const {
-  RequireObject(j, "top level",
-                {"platform", "drives", "registry", "processes", "restart", "shutdown_privilege",
-                 "state"});
+  RequireObject(
+      j, "top level",
+      {"platform", "drives", "registry", "processes", "restart", "shutdown_privilege", "state"});
   Scenario s;
   if (j.contains("platform")) {
     const std::string platform = Choice(j["platform"], "platform", {"nt", "9x", "linux"});
@@ -114,9 +114,10 @@ Scenario Reader::Top(const Json& j) const {
 }
 
 ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) const {
-  RequireObject(j, where,
-                {"letter", "host_adapter", "target", "lun", "inquiry", "vendor_identify_prefix",
-                 "vendor_write", "disc", "program_seconds", "hold_real_seconds", "transfer_mode", "faults"});
+  RequireObject(
+      j, where,
+      {"letter", "host_adapter", "target", "lun", "inquiry", "vendor_identify_prefix",
+       "vendor_write", "disc", "program_seconds", "hold_real_seconds", "transfer_mode", "faults"});
   ScenarioDrive d;
   if (nt) {
     if (!j.contains("letter")) Fail(where, "a drive of an nt machine needs a \"letter\"");
@@ -126,13 +127,15 @@ ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) co
     }
     d.letter = letter[0];
   }
-  if (j.contains("host_adapter")) d.hostAdapter = Number(j["host_adapter"], where + ".host_adapter", 255);
+  if (j.contains("host_adapter"))
+    d.hostAdapter = Number(j["host_adapter"], where + ".host_adapter", 255);
   if (j.contains("target")) d.target = Number(j["target"], where + ".target", 7);
   if (j.contains("lun")) d.lun = Number(j["lun"], where + ".lun", 7);
   if (!j.contains("inquiry")) Fail(where, "missing \"inquiry\"");
   Inquiry(j["inquiry"], where + ".inquiry", d);
   if (j.contains("vendor_identify_prefix")) {
-    d.vendorIdentifyPrefix = String(j["vendor_identify_prefix"], where + ".vendor_identify_prefix", 3);
+    d.vendorIdentifyPrefix =
+        String(j["vendor_identify_prefix"], where + ".vendor_identify_prefix", 3);
   }
   if (j.contains("vendor_write")) d.vendorWrite = Bool(j["vendor_write"], where + ".vendor_write");
   if (j.contains("disc")) d.disc = Bool(j["disc"], where + ".disc");
@@ -235,7 +238,9 @@ void Reader::Registry(const Json& j, Scenario& s) const {
       if (value.is_string()) {
         target[name] = value.get<std::string>();
       } else {
-        target[name] = Number(value, where + ("[\"" + name + "\"]"), 0xFFFFFFFFu);
+        std::string at = where;
+        at.append("[\"").append(name).append("\"]");
+        target[name] = Number(value, at, 0xFFFFFFFFu);
       }
     }
   }

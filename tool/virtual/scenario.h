@@ -59,7 +59,7 @@ struct ScenarioProcess {
 using RegistryValue = std::variant<std::uint32_t, std::string>;
 
 struct Scenario {
-  bool nt = true;  // drives at letters with the pass-through statuses (also "linux")
+  bool nt = true;          // drives at letters with the pass-through statuses (also "linux")
   bool linuxHost = false;  // "linux": no registry, transfer modes instead
   std::vector<ScenarioDrive> drives;
   // key path (compared without regard to case) -> value name -> value

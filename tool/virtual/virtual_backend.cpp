@@ -49,7 +49,8 @@ class VirtualBackend final : public ScsiBackend {
 
   VirtualDrive* Candidate(unsigned candidate) {
     if (nt()) return machine_.DriveAtLetter(static_cast<char>('a' + candidate));
-    return machine_.DriveAt(candidate / aspi::kTargetsPerAdapter, candidate % aspi::kTargetsPerAdapter, 0);
+    return machine_.DriveAt(candidate / aspi::kTargetsPerAdapter,
+                            candidate % aspi::kTargetsPerAdapter, 0);
   }
 
   u8 Send(VirtualDrive* drive, const CommandRequest& request) {

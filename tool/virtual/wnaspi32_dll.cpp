@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,6 +36,44 @@ using aspi::SRB_ExecSCSICmd;
 
 // Long enough that the caller is certainly waiting when the status arrives.
 constexpr DWORD kCompletionDelayMs = 2;
+
+// Finishes requests later, on one thread of its own and in the order they were sent, as a real
+// manager's completion does. One thread for the life of the process: with a thread started
+// and ended per request, a request now and then never finished on a loaded machine.
+class Completions {
+ public:
+  void Post(std::function<void()> work) {
+    {
+      std::lock_guard lock(mutex_);
+      if (!started_) {
+        std::thread([this] { Run(); }).detach();
+        started_ = true;
+      }
+      queue_.push_back(std::move(work));
+    }
+    ready_.notify_one();
+  }
+
+ private:
+  [[noreturn]] void Run() {
+    for (;;) {
+      std::function<void()> work;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return !queue_.empty(); });
+        work = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      Sleep(kCompletionDelayMs);
+      work();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> queue_;
+  bool started_ = false;
+};
 
 // Mirrors the scan's numbering, so that a trace line names the device index the caller uses:
 // a target accepted by a scan INQUIRY gets the next index, and a probe of any other target
@@ -94,10 +135,7 @@ class Manager {
     if (drive == nullptr || IsScanInquiry(*srb)) return Run(srb, drive);
     // Everything beyond the scan completes later, from another thread, as a real manager's
     // commands do: the caller must wait for the status.
-    std::thread([this, srb, drive] {
-      Sleep(kCompletionDelayMs);
-      Run(srb, drive);
-    }).detach();
+    completions_.Post([this, srb, drive] { Run(srb, drive); });
     return aspi::SS_PENDING;
   }
 
@@ -172,11 +210,13 @@ class Manager {
   std::unique_ptr<Trace> trace_;
   std::mutex mutex_;
   DeviceNumbers numbers_;
+  Completions completions_;
 };
 
+// Never destroyed: the completion thread may still use it while the process ends.
 Manager& TheManager() {
-  static Manager manager;
-  return manager;
+  static Manager* const manager = new Manager;
+  return *manager;
 }
 
 // Threads that finish requests run this library's code after the caller has its status; the

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "drive/identify.h"
 #include "drive/text.h"
 #include "platform/platform.h"
-#include "drive/identify.h"
 
 namespace veltran {
 

@@ -101,9 +101,8 @@ class ConsoleSession {
     if (streams_.handleSignals) {
       signals.emplace([this](int) { loop_.Post([this] { RequestEnd(false); }); });
     }
-    input_ = std::make_unique<ConsoleInput>(streams_.in, [this] {
-      loop_.Post([this] { OnInput(); });
-    });
+    input_ =
+        std::make_unique<ConsoleInput>(streams_.in, [this] { loop_.Post([this] { OnInput(); }); });
     form_.FormCreate();
     for (const std::string& notice : platform_.transport().ScanNotices()) {
       std::fprintf(streams_.err, "veltran: %s\n", notice.c_str());
@@ -167,8 +166,8 @@ class ConsoleSession {
   // A pending automatic start or a restart still to come keeps the program going.
   void EndIfRequestedAndIdle() {
     if (!endRequested_ || window_.closed()) return;
-    if (!form_.FormCloseQuery() || loop_.WorkPending() ||
-        window_.timerEnabled(TimerId::kTimer1) || window_.timerEnabled(TimerId::kTimer3)) {
+    if (!form_.FormCloseQuery() || loop_.WorkPending() || window_.timerEnabled(TimerId::kTimer1) ||
+        window_.timerEnabled(TimerId::kTimer3)) {
       return;
     }
     window_.Close();

@@ -11,8 +11,8 @@ struct ConsoleStreams {
   std::FILE* in = stdin;
   std::FILE* out = stdout;
   std::FILE* err = stderr;
-  bool interactive = false;   // a box waits for Enter
-  bool outTerminal = false;   // progress is drawn as one updating bar
+  bool interactive = false;    // a box waits for Enter
+  bool outTerminal = false;    // progress is drawn as one updating bar
   bool handleSignals = false;  // SIGINT, SIGTERM and SIGHUP are requests to end
 };
 

@@ -6,8 +6,8 @@
 
 namespace veltran {
 
-ConsoleWindow::ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter,
-                             EventLoop& loop, bool progressBar)
+ConsoleWindow::ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter, EventLoop& loop,
+                             bool progressBar)
     : out_(out), waitForEnter_(std::move(waitForEnter)), loop_(loop), progressBar_(progressBar) {}
 
 void ConsoleWindow::Line(std::string_view text) {
@@ -57,15 +57,14 @@ void ConsoleWindow::SetProgress(int position) {
   }
   constexpr int kWidth = 40;
   const int filled = position * kWidth / 100;
-  std::fprintf(out_, "\rProgress: [%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+  std::fprintf(out_, "\rProgress: [%s%s] %3d%%",
+               std::string(static_cast<std::size_t>(filled), '#').c_str(),
                std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(), position);
   std::fflush(out_);
   barShown_ = true;
 }
 
-void ConsoleWindow::EnableTimer(TimerId timer, bool enabled) {
-  loop_.EnableTimer(timer, enabled);
-}
+void ConsoleWindow::EnableTimer(TimerId timer, bool enabled) { loop_.EnableTimer(timer, enabled); }
 
 // A terminal has no button to disable and no pointer to capture.
 void ConsoleWindow::EnableExitButton(bool) {}

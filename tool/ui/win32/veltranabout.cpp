@@ -44,10 +44,10 @@ TAboutForm::TAboutForm(HINSTANCE instance, HWND owner, HFONT font) : owner_(owne
   AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
-  window_ = UniqueWindow(CreateWindowExW(
-      kExStyle, kAboutClass, WideFromUtf8(about.title).c_str(), kStyle,
-      (GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2,
-      width, height, owner, nullptr, instance, this));
+  window_ = UniqueWindow(CreateWindowExW(kExStyle, kAboutClass, WideFromUtf8(about.title).c_str(),
+                                         kStyle, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                                         (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width,
+                                         height, owner, nullptr, instance, this));
   CreateElements(instance, font);
 }
 
@@ -55,18 +55,23 @@ void TAboutForm::CreateElements(HINSTANCE instance, HFONT font) {
   const AboutBoxText about;
   const HWND hwnd = window_.get();
   const DWORD text = SS_CENTER | SS_NOPREFIX;
-  Element(hwnd, instance, L"STATIC", WideFromUtf8(about.version), text, 8, kClientWidth, 13, -1, font);
+  Element(hwnd, instance, L"STATIC", WideFromUtf8(about.version), text, 8, kClientWidth, 13, -1,
+          font);
   icon_ = UniqueIcon(static_cast<HICON>(
       LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELTRAN), IMAGE_ICON, 32, 32, 0)));
-  const HWND picture = Element(hwnd, instance, L"STATIC", L"", SS_ICON | SS_CENTERIMAGE, 25, 33,
-                               33, -1, font);
+  const HWND picture =
+      Element(hwnd, instance, L"STATIC", L"", SS_ICON | SS_CENTERIMAGE, 25, 33, 33, -1, font);
   SendMessageW(picture, STM_SETICON, reinterpret_cast<WPARAM>(icon_.get()), 0);
   SetWindowPos(picture, nullptr, (kClientWidth - 33) / 2, 25, 33, 33, SWP_NOZORDER);
-  Element(hwnd, instance, L"STATIC", WideFromUtf8(about.caption), text, 64, kClientWidth, 13, -1, font);
-  Element(hwnd, instance, L"STATIC", WideFromUtf8(about.credits), text, 80, kClientWidth, 13, -1, font);
-  Element(hwnd, instance, L"STATIC", WideFromUtf8(about.date), text, 96, kClientWidth, 13, -1, font);
+  Element(hwnd, instance, L"STATIC", WideFromUtf8(about.caption), text, 64, kClientWidth, 13, -1,
+          font);
+  Element(hwnd, instance, L"STATIC", WideFromUtf8(about.credits), text, 80, kClientWidth, 13, -1,
+          font);
+  Element(hwnd, instance, L"STATIC", WideFromUtf8(about.date), text, 96, kClientWidth, 13, -1,
+          font);
   Element(hwnd, instance, L"STATIC", WideFromUtf8(about.maker), text, 112, 280, 13, -1, font);
-  Element(hwnd, instance, L"BUTTON", L"&OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 140, 57, 17, IDOK, font);
+  Element(hwnd, instance, L"BUTTON", L"&OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 140, 57, 17, IDOK,
+          font);
 }
 
 void TAboutForm::ShowModal() {
@@ -101,9 +106,9 @@ void TAboutForm::CloseBox() {
 
 LRESULT CALLBACK TAboutForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA,
-                      reinterpret_cast<LONG_PTR>(
-                          reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+    SetWindowLongPtrW(
+        hwnd, GWLP_USERDATA,
+        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
   }
   TAboutForm* self = BoxOf(hwnd);
   switch (message) {

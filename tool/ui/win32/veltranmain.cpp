@@ -42,9 +42,12 @@ struct LabelSpec {
   bool centredVertically;
 };
 constexpr LabelSpec kLabels[] = {
-    {{45, 60, 74, 13}, L"Drive :", true},          {{12, 83, 107, 13}, L"Model Name :", false},
-    {{12, 99, 107, 13}, L"Old Version :", false},  {{12, 115, 107, 13}, L"New Version :", false},
-    {{12, 131, 107, 13}, L"Download File :", false}, {{12, 147, 107, 13}, L"Status :", false},
+    {{45, 60, 74, 13}, L"Drive :", true},
+    {{12, 83, 107, 13}, L"Model Name :", false},
+    {{12, 99, 107, 13}, L"Old Version :", false},
+    {{12, 115, 107, 13}, L"New Version :", false},
+    {{12, 131, 107, 13}, L"Download File :", false},
+    {{12, 147, 107, 13}, L"Status :", false},
 };
 constexpr Place kNocheckLabel{8, 40, 75, 13};
 
@@ -136,7 +139,7 @@ void TMainForm::RegisterClasses() const {
   main.hInstance = instance_;
   main.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_VELTRAN));
   main.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-  main.hbrBackground = CreateSolidBrush(kWindowColour);  // lives as long as the class
+  main.hbrBackground = CreateSolidBrush(kWindowColour);          // lives as long as the class
   main.lpszClassName = kMainClass;
   RegisterClassExW(&main);
 
@@ -164,8 +167,8 @@ void TMainForm::CreateMainWindow() {
   labelBrush_ = UniqueGdiObject(CreateSolidBrush(kWindowColour));
 
   window_ = UniqueWindow(CreateWindowExW(WS_EX_TOPMOST, kMainClass, kMainTitle,
-                                         WS_POPUP | WS_CLIPCHILDREN, 0, 0, kWidth, kHeight,
-                                         nullptr, nullptr, instance_, this));
+                                         WS_POPUP | WS_CLIPCHILDREN, 0, 0, kWidth, kHeight, nullptr,
+                                         nullptr, instance_, this));
   if (!window_) throw std::runtime_error("the main window cannot be created");
   SetShape();
   CreateControls();
@@ -174,8 +177,8 @@ void TMainForm::CreateMainWindow() {
 
 void TMainForm::SetShape() {
   UniqueGdiObject shape(CreateRoundRectRgn(0, 0, kWidth, kHeight, 50, 50));
-  const RECT notches[] = {{100, -5, 300, 6}, {100, 195, 300, 205}, {-5, 50, 5, 150},
-                          {395, 50, 405, 150}};
+  const RECT notches[] = {
+      {100, -5, 300, 6}, {100, 195, 300, 205}, {-5, 50, 5, 150}, {395, 50, 405, 150}};
   for (const RECT& n : notches) {
     const UniqueGdiObject notch(CreateRoundRectRgn(n.left, n.top, n.right, n.bottom, 10, 10));
     CombineRgn(As<HRGN>(shape), As<HRGN>(shape), As<HRGN>(notch), RGN_DIFF);
@@ -194,9 +197,9 @@ void TMainForm::CreateControls() {
 void TMainForm::CreateFields() {
   for (std::size_t i = 0; i < std::size(kFields); ++i) {
     const wchar_t* initial = static_cast<Field>(i) == Field::kDownloadFile ? L"Not Open" : L"";
-    fields_[i] = MakeChild(L"STATIC", initial,
-                           SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY | SS_SUNKEN,
-                           kFields[i].place, window_.get(), 0, instance_);
+    fields_[i] =
+        MakeChild(L"STATIC", initial, SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY | SS_SUNKEN,
+                  kFields[i].place, window_.get(), 0, instance_);
     SendMessageW(fields_[i], WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_.get()), FALSE);
   }
 }
@@ -218,15 +221,14 @@ void TMainForm::CreateProgressBar() {
 }
 
 void TMainForm::CreateButtons() {
-  tooltip_ = UniqueWindow(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                                          WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
-                                          CW_USEDEFAULT, CW_USEDEFAULT, window_.get(), nullptr,
-                                          instance_, nullptr));
+  tooltip_ = UniqueWindow(CreateWindowExW(
+      WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_.get(), nullptr, instance_, nullptr));
   for (std::size_t i = 0; i < kButtonCount; ++i) {
     const ButtonSpec& spec = kButtons[i];
-    buttonWindows_[i] = MakeChild(kButtonClass, L"", 0,
-                                  {spec.home.x, spec.home.y, kButtonWidth, kButtonHeight},
-                                  window_.get(), static_cast<int>(i), instance_);
+    buttonWindows_[i] =
+        MakeChild(kButtonClass, L"", 0, {spec.home.x, spec.home.y, kButtonWidth, kButtonHeight},
+                  window_.get(), static_cast<int>(i), instance_);
     TOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -318,8 +320,7 @@ void TMainForm::SetFieldText(Field field, std::string_view text) {
 }
 
 void TMainForm::AddDriveListItem(std::string_view text) {
-  SendMessageW(driveList_, CB_ADDSTRING, 0,
-               reinterpret_cast<LPARAM>(WideFromUtf8(text).c_str()));
+  SendMessageW(driveList_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideFromUtf8(text).c_str()));
 }
 
 void TMainForm::SelectDriveListItem(int index) {
@@ -387,8 +388,8 @@ LRESULT CALLBACK TMainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, L
     // Messages sent while CreateWindowEx has not yet returned.
     if (self != nullptr && message == WM_MEASUREITEM) {
       auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-      item->itemHeight = item->itemID == static_cast<UINT>(-1) ? kListSelectionHeight
-                                                              : kListItemHeight;
+      item->itemHeight =
+          item->itemID == static_cast<UINT>(-1) ? kListSelectionHeight : kListItemHeight;
       return TRUE;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);

@@ -94,7 +94,8 @@ std::string Utf8FromWide(std::wstring_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = static_cast<char16_t>(text[i]);
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
-        static_cast<char16_t>(text[i + 1]) >= 0xDC00 && static_cast<char16_t>(text[i + 1]) <= 0xDFFF) {
+        static_cast<char16_t>(text[i + 1]) >= 0xDC00 &&
+        static_cast<char16_t>(text[i + 1]) <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(text[i + 1]) - 0xDC00u);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
