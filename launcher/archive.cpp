@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ascii.h"
+#include "common/ascii.h"
 #include "os_files.h"
 
 namespace veltran {
@@ -346,7 +346,7 @@ std::unique_ptr<Source> OpenSource(const void* source, std::uint32_t length, Arc
     file = os::DuplicateDiskFile(reinterpret_cast<std::intptr_t>(source));
   }
   std::uint64_t size = 0;
-  if (!file.valid() || !os::FileSize(file, &size)) return nullptr;
+  if (!file || !os::FileSize(file, &size)) return nullptr;
   return std::make_unique<FileSource>(std::move(file), size);
 }
 
@@ -470,7 +470,7 @@ int ExtractToFile(Archive& archive, const StoredEntry& entry, std::string_view t
   int result = kArchiveOk;
   {
     os::File file = os::CreateNewFile(path);
-    if (!file.valid()) return kArchiveWriteError;
+    if (!file) return kArchiveWriteError;
     FileSink sink(file);
     result = Inflate(archive, entry, sink);
     if (result == kArchiveOk &&
@@ -490,7 +490,7 @@ int ExtractToHandle(Archive& archive, const StoredEntry& entry, std::intptr_t na
   os::File file(native);
   FileSink sink(file);
   const int result = Inflate(archive, entry, sink);
-  file.release();
+  file.Release();
   return result;
 }
 

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "archive.h"
-#include "ascii.h"
+#include "common/ascii.h"
 
 namespace veltran {
 namespace {
@@ -74,11 +74,11 @@ void Installation::Stage(const ArchiveHandle& archive, std::int32_t position) {
   if (!IsSafeEntryName(name) || (entry.attributes & kAttributeDirectory)) return;
   if (failure_ != kLauncherDone || !OpenStaging()) return;
   os::File file = staging_.NewFile("entry-" + std::to_string(position));
-  if (!file.valid()) {
+  if (!file) {
     failure_ = kLauncherStagingFailed;
     return;
   }
-  const int result = ArchiveExtract(archive, found, reinterpret_cast<void*>(file.native()), 0,
+  const int result = ArchiveExtract(archive, found, reinterpret_cast<void*>(file.get()), 0,
                                     ArchiveSource::kHandle);
   if (result != kArchiveOk) {
     failure_ = result == kArchiveWriteError ? kLauncherStagingFailed : kLauncherDamagedEntry;

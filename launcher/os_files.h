@@ -6,28 +6,21 @@
 #include <string>
 #include <string_view>
 
+#include "common/unique_handle.h"
+
 namespace veltran::os {
 
-// A native file (HANDLE or file descriptor), closed when it goes out of scope.
-class File {
- public:
-  File() = default;
-  explicit File(std::intptr_t native) : native_(native) {}
-  File(File&& other) noexcept : native_(other.release()) {}
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  ~File();
-
-  bool valid() const { return native_ != kInvalid; }
-  std::intptr_t native() const { return native_; }
-  std::intptr_t release();
-
-  static constexpr std::intptr_t kInvalid = -1;
-
- private:
-  std::intptr_t native_ = kInvalid;
+// A native file: a HANDLE on Windows, a file descriptor on Linux, carried as an integer so that
+// the archive reader and the launcher see no OS header.
+struct FileTraits {
+  using Handle = std::intptr_t;
+  // INVALID_HANDLE_VALUE and a failed open(2) alike; on Windows a null handle from a failed call
+  // is turned into this before it is wrapped.
+  static constexpr Handle Empty() { return -1; }
+  static void Close(Handle native);  // one per OS
 };
+// Closed when it goes out of scope.
+using File = UniqueHandle<FileTraits>;
 
 char PathSeparator();
 
@@ -72,7 +65,7 @@ class StagingFolder {
   ~StagingFolder();
   static StagingFolder Create(const std::string& parent, NameSource& names);
 
-  bool valid() const { return folder_.valid(); }
+  bool valid() const { return static_cast<bool>(folder_); }
   const std::string& path() const { return path_; }
   // A new file in the folder, read and written through the handle only; it is gone from the
   // folder by the time its handle closes.
@@ -100,8 +93,8 @@ class PendingFile {
   PendingFile(PendingFile&& other) noexcept;
   PendingFile& operator=(PendingFile&& other) noexcept;
   ~PendingFile();
-  static PendingFile Write(const File& source, const std::string& directory,
-                           const FileStamp& stamp, NameSource& names);
+  static PendingFile Write(const File& source, const std::string& directory, const FileStamp& stamp,
+                           NameSource& names);
 
   bool valid() const { return !path_.empty(); }
   const std::string& path() const { return path_; }

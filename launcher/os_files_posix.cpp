@@ -11,13 +11,13 @@
 #include <ctime>
 #include <vector>
 
-#include "ascii.h"
+#include "common/ascii.h"
 #include "os_files.h"
 
 namespace veltran::os {
 namespace {
 
-int Fd(const File& file) { return static_cast<int>(file.native()); }
+int Fd(const File& file) { return static_cast<int>(file.get()); }
 
 timespec FileTimeToTimespec(std::uint64_t fileTime) {
   constexpr std::uint64_t kUnixEpoch = 116444736000000000ULL;
@@ -31,23 +31,7 @@ timespec FileTimeToTimespec(std::uint64_t fileTime) {
 
 }  // namespace
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    File old(release());
-    native_ = other.release();
-  }
-  return *this;
-}
-
-File::~File() {
-  if (valid()) ::close(static_cast<int>(native_));
-}
-
-std::intptr_t File::release() {
-  const std::intptr_t native = native_;
-  native_ = kInvalid;
-  return native;
-}
+void FileTraits::Close(std::intptr_t native) { ::close(static_cast<int>(native)); }
 
 char PathSeparator() { return '/'; }
 
@@ -192,7 +176,7 @@ StagingFolder& StagingFolder::operator=(StagingFolder&& other) noexcept {
 StagingFolder::~StagingFolder() { Remove(); }
 
 void StagingFolder::Remove() {
-  if (!folder_.valid()) return;
+  if (!folder_) return;
   folder_ = File();
   ::rmdir(path_.c_str());  // empty: staged files are unlinked as soon as they are created
 }
@@ -209,7 +193,7 @@ StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names
     }
     File folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
-    if (!folder.valid() || ::fstat(Fd(folder), &st) != 0 || !S_ISDIR(st.st_mode) ||
+    if (!folder || ::fstat(Fd(folder), &st) != 0 || !S_ISDIR(st.st_mode) ||
         st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
       return staging;
     }
@@ -225,7 +209,7 @@ File StagingFolder::NewFile(std::string_view name) {
   const std::string item(name);
   File file(::openat(Fd(folder_), item.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                      0600));
-  if (file.valid() && ::unlinkat(Fd(folder_), item.c_str(), 0) != 0) return File();
+  if (file && ::unlinkat(Fd(folder_), item.c_str(), 0) != 0) return File();
   return file;
 }
 
@@ -254,7 +238,7 @@ PendingFile PendingFile::Write(const File& source, const std::string& directory,
   for (int attempt = 0; attempt < kNameAttempts && !pending.valid(); ++attempt) {
     const std::string path = FreshName(directory, ".unfurler-", names) + ".part";
     File target = CreateNewFile(path);
-    if (!target.valid()) {
+    if (!target) {
       if (errno == EEXIST) continue;
       return pending;
     }

@@ -10,7 +10,7 @@
 namespace veltran::os {
 namespace {
 
-HANDLE Native(const File& file) { return reinterpret_cast<HANDLE>(file.native()); }
+HANDLE Native(const File& file) { return reinterpret_cast<HANDLE>(file.get()); }
 
 File Wrap(HANDLE handle) {
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return File();
@@ -26,23 +26,7 @@ FILETIME ToFileTime(std::uint64_t value) {
 
 }  // namespace
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    File old(release());
-    native_ = other.release();
-  }
-  return *this;
-}
-
-File::~File() {
-  if (valid()) CloseHandle(reinterpret_cast<HANDLE>(native_));
-}
-
-std::intptr_t File::release() {
-  const std::intptr_t native = native_;
-  native_ = kInvalid;
-  return native;
-}
+void FileTraits::Close(std::intptr_t native) { CloseHandle(reinterpret_cast<HANDLE>(native)); }
 
 char PathSeparator() { return '\\'; }
 
@@ -260,7 +244,7 @@ StagingFolder& StagingFolder::operator=(StagingFolder&& other) noexcept {
 StagingFolder::~StagingFolder() { Remove(); }
 
 void StagingFolder::Remove() {
-  if (!folder_.valid()) return;
+  if (!folder_) return;
   folder_ = File();
   RemoveDirectoryW(LongPath(path_).c_str());  // empty: staged files are deleted when their handles close
 }
@@ -283,7 +267,7 @@ StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names
                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                    nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!folder.valid() || !GetFileInformationByHandle(Native(folder), &info) ||
+    if (!folder || !GetFileInformationByHandle(Native(folder), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       RemoveDirectoryW(longPath.c_str());
@@ -329,7 +313,7 @@ PendingFile PendingFile::Write(const File& source, const std::string& directory,
   for (int attempt = 0; attempt < kNameAttempts && !pending.valid(); ++attempt) {
     const std::string path = FreshName(directory, "~unfurler-", names) + ".part";
     File target = CreateNewLongFile(path);
-    if (!target.valid()) {
+    if (!target) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;
       return pending;
     }

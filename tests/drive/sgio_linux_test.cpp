@@ -119,7 +119,7 @@ TEST(SendSgIo, CallTheKernelRefusesKeepsItsErrnoAndLeavesTheBuffer) {
   testing::TempFile file("veltran-not-sg");
   testing::WriteFile(file.path(), {1, 2, 3});
   FileDescriptor fd(::open(file.path().c_str(), O_RDWR | O_CLOEXEC));
-  ASSERT_TRUE(fd.valid());
+  ASSERT_TRUE(fd);
   std::array<u8, 36> data;
   data.fill(0xA5);
   OsError error;
@@ -155,7 +155,7 @@ class ReopenOnNode : public ::testing::TestWithParam<NodeKind> {
       testing::WriteFile(node_.path(), {});
     }
     fd_ = FileDescriptor(OpenNode(path(), DeviceOpenFlags(false)));
-    ASSERT_TRUE(fd_.valid());
+    ASSERT_TRUE(fd_);
   }
   std::string path() const { return node_.path().string(); }
 
@@ -195,7 +195,7 @@ TEST_P(ReopenOnNode, RefusedExclusiveOpenLeavesTheDeviceOpenAndSaysFalse) {
     return OpenNode(p, f);
   };
   EXPECT_FALSE(ReopenNode(fd_, path(), true, busy));
-  ASSERT_TRUE(fd_.valid());
+  ASSERT_TRUE(fd_);
   EXPECT_TRUE(RoundTrips(fd_));
   EXPECT_EQ(flags, (std::vector<int>{DeviceOpenFlags(true), DeviceOpenFlags(false)}));
 }
@@ -207,7 +207,7 @@ TEST(ReopenNode, NodeThatIsGoneFailsBothWays) {
   for (bool exclusive : {true, false}) {
     FileDescriptor fd(::open("/dev/null", O_RDWR | O_CLOEXEC));
     EXPECT_FALSE(ReopenNode(fd, gone.path().string(), exclusive)) << exclusive;
-    EXPECT_FALSE(fd.valid());
+    EXPECT_FALSE(fd);
   }
 }
 

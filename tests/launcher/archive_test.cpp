@@ -61,14 +61,14 @@ TEST(ArchiveOpenTest, FindsTheArchiveBehindAnExecutableImageFromEveryKindOfSourc
   {
     // The reader keeps its own duplicate: the caller's handle may close at once.
     const os::File file = os::OpenForReading("package.exe");
-    ASSERT_TRUE(file.valid());
-    byHandle = ArchiveOpen(reinterpret_cast<const void*>(file.native()), 0, ArchiveSource::kHandle);
+    ASSERT_TRUE(file);
+    byHandle = ArchiveOpen(reinterpret_cast<const void*>(file.get()), 0, ArchiveSource::kHandle);
   }
   ASSERT_TRUE(byName);
   ASSERT_TRUE(byMemory);
   ASSERT_TRUE(byHandle);
-  EXPECT_FALSE(
-      ArchiveOpen(reinterpret_cast<const void*>(os::File::kInvalid), 0, ArchiveSource::kHandle));
+  EXPECT_FALSE(ArchiveOpen(reinterpret_cast<const void*>(os::FileTraits::Empty()), 0,
+                           ArchiveSource::kHandle));
   for (const ArchiveHandle* archive : {&byName, &byMemory, &byHandle}) {
     Bytes out(image.size());
     EXPECT_EQ(ArchiveExtract(*archive, 0, out.data(), static_cast<std::uint32_t>(out.size()),
@@ -297,10 +297,10 @@ TEST(ArchiveExtractTest, DamagedEntriesLeaveNothingBehind) {
   // Into an open file, nothing beyond the declared size is ever written.
   for (std::int32_t i = 0; i < 6; ++i) {
     os::File file = os::CreateNewFile("handle-" + std::to_string(i));
-    ASSERT_TRUE(file.valid());
-    EXPECT_NE(ArchiveExtract(archive, i, reinterpret_cast<void*>(file.native()), 0,
-                             ArchiveSource::kHandle),
-              kArchiveOk);
+    ASSERT_TRUE(file);
+    EXPECT_NE(
+        ArchiveExtract(archive, i, reinterpret_cast<void*>(file.get()), 0, ArchiveSource::kHandle),
+        kArchiveOk);
     ArchiveEntry entry;
     ASSERT_EQ(ArchiveGetEntry(archive, i, &entry), kArchiveOk);
     std::uint64_t written = 0;
@@ -317,10 +317,10 @@ TEST(ArchiveExtractTest, ExtractionIntoAnOpenFileWritesTheWholeEntry) {
   ASSERT_TRUE(archive);
   {
     os::File file = os::CreateNewFile("target");
-    ASSERT_TRUE(file.valid());
-    ASSERT_EQ(ArchiveExtract(archive, 0, reinterpret_cast<void*>(file.native()), 0,
-                             ArchiveSource::kHandle),
-              kArchiveOk);
+    ASSERT_TRUE(file);
+    ASSERT_EQ(
+        ArchiveExtract(archive, 0, reinterpret_cast<void*>(file.get()), 0, ArchiveSource::kHandle),
+        kArchiveOk);
   }
   EXPECT_EQ(ReadBytes("target"), data);
 }

@@ -91,7 +91,7 @@ TEST(PassThroughExecute, CallOnSomethingThatIsNoDeviceFailsWithoutTouchingTheBuf
   std::ofstream(path) << "plain file";
   DeviceHandle file{CreateFileA(path.string().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr)};
-  ASSERT_TRUE(file.valid());
+  ASSERT_TRUE(file);
   std::array<u8, 36> data;
   data.fill(0xA5);
   const std::array<u8, 6> inquiry{0x12, 0, 0, 0, 0x24, 0};
@@ -105,7 +105,7 @@ TEST(PassThroughExecute, CallOnSomethingThatIsNoDeviceFailsWithoutTouchingTheBuf
   EXPECT_EQ(error.Describe(), "os 6");
   EXPECT_EQ(data[0], 0xA5);
   EXPECT_EQ(data[2], 0xA5);
-  file.reset();
+  file.Reset();
   std::filesystem::remove(path);
 }
 
@@ -143,12 +143,12 @@ TEST(ExclusiveAccessUnderWine, IsRefusedOnHandlesThatAreNoDrive) {
   std::ofstream(path) << "plain file";
   DeviceHandle file{CreateFileA(path.string().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr)};
-  ASSERT_TRUE(file.valid());
+  ASSERT_TRUE(file);
   for (const bool on : {true, false}) {
     EXPECT_FALSE(SetCdromExclusive(file.get(), on)) << on;
     EXPECT_FALSE(SetCdromExclusive(INVALID_HANDLE_VALUE, on)) << on;
   }
-  file.reset();
+  file.Reset();
   std::filesystem::remove(path);
 }
 

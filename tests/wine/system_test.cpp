@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 
+#include "drive/handles_win.h"
 #include "support/virtual_rig.h"
 
 namespace veltran {
@@ -37,30 +38,34 @@ class Napper {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     std::string line = "\"" + command + "\"";
-    started_ = CreateProcessA(command.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &info_) != FALSE;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(command.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+      return;
+    }
+    process_.Reset(info.hProcess);
+    thread_.Reset(info.hThread);
+    pid_ = info.dwProcessId;
   }
   ~Napper() {
-    if (!started_) return;
-    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
-      ::TerminateProcess(info_.hProcess, 1);
-    CloseHandle(info_.hThread);
-    CloseHandle(info_.hProcess);
+    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT)
+      ::TerminateProcess(process_.get(), 1);
   }
-  bool started() const { return started_; }
-  std::uint32_t pid() const { return info_.dwProcessId; }
+  bool started() const { return static_cast<bool>(process_); }
+  std::uint32_t pid() const { return pid_; }
   bool EndsWithin(DWORD ms) const {
-    return WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0;
+    return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0;
   }
   DWORD ExitCode() const {
     DWORD code = 0;
-    GetExitCodeProcess(info_.hProcess, &code);
+    GetExitCodeProcess(process_.get(), &code);
     return code;
   }
 
  private:
-  PROCESS_INFORMATION info_{};
-  bool started_ = false;
+  UniqueKernelObject process_;
+  UniqueKernelObject thread_;
+  DWORD pid_ = 0;
 };
 
 TEST(WindowsSystem, WineReportsTheNtFamily) {

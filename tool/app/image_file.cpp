@@ -6,7 +6,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "ascii.h"
+#include "common/ascii.h"
 
 namespace veltran {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "ascii.h"
+#include "common/ascii.h"
 #include "drive/catalogue.h"
 
 namespace veltran {

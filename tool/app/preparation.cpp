@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ascii.h"
+#include "common/ascii.h"
 
 namespace veltran {
 namespace {

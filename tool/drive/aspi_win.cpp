@@ -7,18 +7,6 @@
 
 namespace veltran {
 
-LibraryModule& LibraryModule::operator=(LibraryModule&& other) noexcept {
-  if (this != &other) {
-    if (module_ != nullptr) FreeLibrary(module_);
-    module_ = std::exchange(other.module_, nullptr);
-  }
-  return *this;
-}
-
-LibraryModule::~LibraryModule() {
-  if (module_ != nullptr) FreeLibrary(module_);
-}
-
 u8 WaitForAspiStatus(const aspi::SRB_ExecSCSICmd& srb) {
   // The manager writes the status from outside this program's view: read it afresh each time.
   const volatile u8& status = srb.SRB_Status;
@@ -70,7 +58,7 @@ u8 AspiExecute(aspi::SendASPI32CommandFn send, u8 hostAdapter, u8 target,
 AspiBackend::AspiBackend(std::string libraryName) : libraryName_(std::move(libraryName)) {}
 
 unsigned AspiBackend::LoadAspi() {
-  if (!module_.loaded()) {
+  if (!module_) {
     module_ = LibraryModule{LoadLibraryA(libraryName_.c_str())};
     send_ = module_.Entry<aspi::SendASPI32CommandFn>(aspi::kSendCommandName);
     supportInfo_ = module_.Entry<aspi::GetASPI32SupportInfoFn>(aspi::kSupportInfoName);

@@ -10,35 +10,9 @@
 
 #include "drive/aspi_abi.h"
 #include "drive/backend.h"
+#include "drive/handles_win.h"
 
 namespace veltran {
-
-// Owns one loaded library; freed when the owner goes.
-class LibraryModule {
- public:
-  LibraryModule() = default;
-  explicit LibraryModule(HMODULE module) : module_(module) {}
-  LibraryModule(LibraryModule&& other) noexcept : module_(other.module_) {
-    other.module_ = nullptr;
-  }
-  LibraryModule& operator=(LibraryModule&& other) noexcept;
-  LibraryModule(const LibraryModule&) = delete;
-  LibraryModule& operator=(const LibraryModule&) = delete;
-  ~LibraryModule();
-
-  bool loaded() const { return module_ != nullptr; }
-  // The named entry point cast to the function type F; nullptr when it is missing.
-  template <typename F>
-  F Entry(const char* name) const {
-    if (module_ == nullptr) return nullptr;
-    // Through the generic function pointer type, the one cast between function types GCC
-    // accepts silently.
-    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
-  }
-
- private:
-  HMODULE module_ = nullptr;
-};
 
 class AspiBackend final : public ScsiBackend {
  public:

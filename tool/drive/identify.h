@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "ascii.h"
+#include "common/ascii.h"
 #include "drive/catalogue.h"
 #include "drive/clock.h"
 #include "drive/transport.h"

@@ -6,25 +6,6 @@
 
 namespace veltran {
 
-DeviceHandle& DeviceHandle::operator=(DeviceHandle&& other) noexcept {
-  if (this != &other) {
-    reset();
-    handle_ = other.release();
-  }
-  return *this;
-}
-
-HANDLE DeviceHandle::release() {
-  HANDLE handle = handle_;
-  handle_ = INVALID_HANDLE_VALUE;
-  return handle;
-}
-
-void DeviceHandle::reset() {
-  if (valid()) CloseHandle(handle_);
-  handle_ = INVALID_HANDLE_VALUE;
-}
-
 DeviceHandle OpenCdromDevice(char letter) {
   const std::string root{letter, ':'};
   if (GetDriveTypeA(root.c_str()) != DRIVE_CDROM) return DeviceHandle{};
@@ -104,18 +85,18 @@ bool SetCdromExclusive(HANDLE device, bool on) {
 
 unsigned PassThroughBackend::BeginScan() {
   devices_.clear();
-  probed_.reset();
+  probed_.Reset();
   probedCandidate_.reset();
   return kDriveLetters;
 }
 
 std::optional<u8> PassThroughBackend::Probe(unsigned candidate, const CommandRequest& request) {
   // A candidate that was probed but not accepted gives its handle back here.
-  probed_.reset();
+  probed_.Reset();
   probedCandidate_.reset();
   if (candidate >= kDriveLetters) return std::nullopt;
   DeviceHandle handle = OpenCdromDevice(static_cast<char>('a' + candidate));
-  if (!handle.valid()) return std::nullopt;
+  if (!handle) return std::nullopt;
   const u8 status = PassThroughExecute(handle.get(), request);
   probed_ = std::move(handle);
   probedCandidate_ = candidate;
@@ -123,7 +104,7 @@ std::optional<u8> PassThroughBackend::Probe(unsigned candidate, const CommandReq
 }
 
 void PassThroughBackend::Accept(unsigned candidate) {
-  if (probedCandidate_ != candidate || !probed_.valid() || devices_.size() >= kDriveLetters) return;
+  if (probedCandidate_ != candidate || !probed_ || devices_.size() >= kDriveLetters) return;
   devices_.push_back(std::move(probed_));
   probedCandidate_.reset();
 }

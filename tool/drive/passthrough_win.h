@@ -8,29 +8,13 @@
 
 #include "drive/backend.h"
 #include "drive/cdrom_lock_abi.h"
+#include "drive/handles_win.h"
 #include "drive/passthrough_abi.h"
 
 namespace veltran {
 
-// Owns one device handle; closed when the owner goes.
-class DeviceHandle {
- public:
-  DeviceHandle() = default;
-  explicit DeviceHandle(HANDLE handle) : handle_(handle) {}
-  DeviceHandle(DeviceHandle&& other) noexcept : handle_(other.release()) {}
-  DeviceHandle& operator=(DeviceHandle&& other) noexcept;
-  DeviceHandle(const DeviceHandle&) = delete;
-  DeviceHandle& operator=(const DeviceHandle&) = delete;
-  ~DeviceHandle() { reset(); }
-
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  HANDLE release();
-  void reset();
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
+// A drive's device handle, closed when the owner goes.
+using DeviceHandle = UniqueFileHandle;
 
 class PassThroughBackend final : public ScsiBackend {
  public:

@@ -23,19 +23,6 @@
 
 namespace veltran {
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-void FileDescriptor::Reset() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 sg_io_hdr_t MakeSgIoHeader(const CommandRequest& request, u8* sense, unsigned char senseLength) {
   sg_io_hdr_t hdr{};
   hdr.interface_id = 'S';
@@ -89,7 +76,7 @@ bool ReopenNode(FileDescriptor& fd, const std::string& path, bool exclusive,
   // program's own included, and any open while an exclusive one is: the own one goes first.
   fd.Reset();
   fd = FileDescriptor(open(path, DeviceOpenFlags(exclusive)));
-  if (fd.valid()) return true;
+  if (fd) return true;
   if (exclusive) fd = FileDescriptor(open(path, DeviceOpenFlags(false)));
   return false;
 }

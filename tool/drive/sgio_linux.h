@@ -6,30 +6,11 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 
+#include "drive/file_descriptor_linux.h"
 #include "drive/scsi.h"
 
 namespace veltran {
-
-// Owns one file descriptor; closed when the owner goes.
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() { Reset(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void Reset();
-
- private:
-  int fd_ = -1;
-};
 
 // The request header for one command; the sense bytes land in `sense`, which must outlive the
 // call. The time-out is the request's, in milliseconds, capped at what the header can hold.

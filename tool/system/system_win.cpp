@@ -10,6 +10,7 @@
 #include <string>
 #include <type_traits>
 
+#include "drive/handles_win.h"
 #include "system/system.h"
 
 namespace veltran {
@@ -26,40 +27,19 @@ static_assert(std::is_same_v<decltype(PROCESSENTRY32::szExeFile[0]), CHAR&>,
 static_assert(sizeof(PROCESSENTRY32) == 296);
 #endif
 
-// Owns a kernel handle (process, token, snapshot) that is invalid as null or as -1.
-class KernelHandle {
- public:
-  explicit KernelHandle(HANDLE handle) : handle_(handle) {}
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-  ~KernelHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
+struct RegistryKeyTraits {
+  using Handle = HKEY;
+  static Handle Empty() { return nullptr; }
+  static void Close(Handle key) { RegCloseKey(key); }
 };
+using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 
-// Owns an open registry key.
-class RegistryKey {
- public:
-  RegistryKey(HKEY root, const std::string& path) {
-    opened_ = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key_) == ERROR_SUCCESS;
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  ~RegistryKey() {
-    if (opened_) RegCloseKey(key_);
-  }
-  bool opened() const { return opened_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-  bool opened_ = false;
-};
+// The key opened for reading; empty when it cannot be opened.
+RegistryKey OpenKeyForReading(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return RegistryKey();
+  return RegistryKey(key);
+}
 
 std::optional<std::vector<std::uint8_t>> QueryValue(HKEY key, const std::string& name,
                                                     std::size_t capacity) {
@@ -85,15 +65,15 @@ class WindowsSystem final : public SystemInterface {
   RegistryRead ReadRegistry(std::string_view key, std::string_view valueName,
                             std::size_t capacity) override {
     RegistryRead read;
-    RegistryKey opened(HKEY_LOCAL_MACHINE, std::string(key));
-    read.keyOpened = opened.opened();
+    const RegistryKey opened = OpenKeyForReading(HKEY_LOCAL_MACHINE, std::string(key));
+    read.keyOpened = static_cast<bool>(opened);
     if (read.keyOpened) read.value = QueryValue(opened.get(), std::string(valueName), capacity);
     return read;
   }
 
   std::optional<std::vector<ProcessEntry>> ListProcesses() override {
-    KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.valid()) return std::nullopt;
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return std::nullopt;
     std::vector<ProcessEntry> processes;
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
@@ -106,8 +86,8 @@ class WindowsSystem final : public SystemInterface {
   }
 
   TerminateOutcome TerminateProcess(const ProcessEntry& process) override {
-    KernelHandle handle(OpenProcess(kProcessAllAccess, FALSE, process.pid));
-    if (!handle.valid()) return TerminateOutcome::kOpenFailed;
+    const UniqueKernelObject handle(OpenProcess(kProcessAllAccess, FALSE, process.pid));
+    if (!handle) return TerminateOutcome::kOpenFailed;
     DWORD exitCode = STILL_ACTIVE;
     GetExitCodeProcess(handle.get(), &exitCode);
     // Termination itself is not checked: once the process could be opened, it counts as done.
@@ -120,7 +100,7 @@ class WindowsSystem final : public SystemInterface {
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw)) {
       return false;
     }
-    KernelHandle token(raw);
+    const UniqueKernelObject token(raw);
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;

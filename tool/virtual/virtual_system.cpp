@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ascii.h"
+#include "common/ascii.h"
 #include "virtual/machine.h"
 
 namespace veltran {

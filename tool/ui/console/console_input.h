@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "drive/file_descriptor_linux.h"
+
 namespace veltran {
 
 class ConsoleInput {
@@ -32,7 +34,8 @@ class ConsoleInput {
   void ReadLines();
 
   int fd_;
-  int stopPipe_[2] = {-1, -1};
+  FileDescriptor stopRead_;  // both ends empty when the pipe could not be made
+  FileDescriptor stopWrite_;
   std::function<void()> lineArrived_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;

@@ -10,19 +10,20 @@ namespace veltran {
 
 ConsoleInput::ConsoleInput(std::FILE* in, std::function<void()> lineArrived)
     : fd_(::fileno(in)), lineArrived_(std::move(lineArrived)) {
-  if (::pipe2(stopPipe_, O_CLOEXEC) != 0) stopPipe_[0] = stopPipe_[1] = -1;
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) == 0) {
+    stopRead_.Reset(ends[0]);
+    stopWrite_.Reset(ends[1]);
+  }
   reader_ = std::thread([this] { ReadLines(); });
 }
 
 ConsoleInput::~ConsoleInput() {
-  if (stopPipe_[1] >= 0) {
+  if (stopWrite_) {
     const char stop = 0;
-    [[maybe_unused]] const ssize_t written = ::write(stopPipe_[1], &stop, 1);
+    [[maybe_unused]] const ssize_t written = ::write(stopWrite_.get(), &stop, 1);
   }
   reader_.join();
-  for (int fd : stopPipe_) {
-    if (fd >= 0) ::close(fd);
-  }
 }
 
 std::optional<std::string> ConsoleInput::TakeLine() {
@@ -53,8 +54,8 @@ void ConsoleInput::ReadLines() {
   std::string partial;
   char chunk[4096];
   for (;;) {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-    if (::poll(fds, stopPipe_[0] >= 0 ? 2 : 1, -1) < 0) {
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
+    if (::poll(fds, stopRead_ ? 2 : 1, -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }

@@ -3,6 +3,9 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+
+#include "drive/file_descriptor_linux.h"
 
 namespace veltran {
 
@@ -10,13 +13,13 @@ class InstanceLock {
  public:
   // Nothing when another process holds the lock of the same scope.
   static std::optional<InstanceLock> Acquire(const std::string& scope);
-  InstanceLock(InstanceLock&& other) noexcept;
+  InstanceLock(InstanceLock&& other) noexcept = default;
   InstanceLock& operator=(InstanceLock&&) = delete;
-  ~InstanceLock();
 
  private:
-  explicit InstanceLock(int fd) : fd_(fd) {}
-  int fd_ = -1;
+  // Holding the descriptor holds the lock; without one (no lock file) the tool runs unlocked.
+  explicit InstanceLock(FileDescriptor fd) : fd_(std::move(fd)) {}
+  FileDescriptor fd_;
 };
 
 }  // namespace veltran

@@ -1,6 +1,6 @@
 #include "artwork.h"
 
-#include "unique_handle.h"
+#include "window_handles.h"
 
 namespace veltran::win32 {
 

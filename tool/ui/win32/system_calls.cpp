@@ -1,6 +1,6 @@
 #include "system_calls.h"
 
-#include "unique_handle.h"
+#include "drive/handles_win.h"
 
 namespace veltran::win32 {
 namespace {
@@ -16,7 +16,7 @@ Function Lookup(HMODULE module, const char* name) {
 
 void RemoveVisualStyle(HWND control) {
   using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
-  static const UniqueModule theme(LoadLibraryW(L"uxtheme.dll"));
+  static const LibraryModule theme(LoadLibraryW(L"uxtheme.dll"));
   if (const auto set = Lookup<SetWindowThemeFn>(theme.get(), "SetWindowTheme")) {
     set(control, L" ", L" ");
   }

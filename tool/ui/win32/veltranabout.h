@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "unique_handle.h"
+#include "window_handles.h"
 
 namespace veltran::win32 {
 

@@ -16,7 +16,7 @@
 #include "artwork.h"
 #include "button_states.h"
 #include "clock_stand_in.h"
-#include "unique_handle.h"
+#include "window_handles.h"
 
 namespace veltran {
 class Platform;
