@@ -406,8 +406,8 @@ int Inflate(Archive& archive, const StoredEntry& entry, Sink& sink) {
   bool ended = !deflated && compressedLeft == 0;
   while (!ended && result == kArchiveOk) {
     if (stream.avail_in == 0 && compressedLeft > 0) {
-      const auto want =
-          static_cast<unsigned>(std::min<std::uint64_t>(deflated ? kReadBlock : kPiece, compressedLeft));
+      const auto want = static_cast<unsigned>(
+          std::min<std::uint64_t>(deflated ? kReadBlock : kPiece, compressedLeft));
       const int got = unzReadCurrentFile(archive.zip, in.data(), want);
       if (got <= 0) {
         result = kArchiveDataError;

@@ -21,9 +21,8 @@ struct StagedEntry {
 // what the entry says.
 os::FileStamp StampOf(const ArchiveEntry& entry, bool image) {
   os::FileStamp stamp;
-  stamp.attributes =
-      entry.attributes & (kAttributeReadOnly | kAttributeHidden | kAttributeSystem |
-                          kAttributeArchive);
+  stamp.attributes = entry.attributes &
+                     (kAttributeReadOnly | kAttributeHidden | kAttributeSystem | kAttributeArchive);
   if (image) stamp.attributes &= ~kAttributeReadOnly;
   stamp.executable = !image;
   stamp.creation = entry.creationTime;
@@ -78,8 +77,9 @@ void Installation::Stage(const ArchiveHandle& archive, std::int32_t position) {
     failure_ = kLauncherStagingFailed;
     return;
   }
-  const int result = ArchiveExtract(archive, found, reinterpret_cast<void*>(file.get()), 0,
-                                    ArchiveSource::kHandle);
+  // The reader takes a native handle where it takes a pointer: on Windows a HANDLE is one.
+  void* const handle = reinterpret_cast<void*>(file.get());  // NOLINT(performance-no-int-to-ptr)
+  const int result = ArchiveExtract(archive, found, handle, 0, ArchiveSource::kHandle);
   if (result != kArchiveOk) {
     failure_ = result == kArchiveWriteError ? kLauncherStagingFailed : kLauncherDamagedEntry;
     return;

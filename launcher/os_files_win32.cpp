@@ -246,7 +246,8 @@ StagingFolder::~StagingFolder() { Remove(); }
 void StagingFolder::Remove() {
   if (!folder_) return;
   folder_ = File();
-  RemoveDirectoryW(LongPath(path_).c_str());  // empty: staged files are deleted when their handles close
+  RemoveDirectoryW(
+      LongPath(path_).c_str());  // empty: staged files are deleted when their handles close
 }
 
 // CreateDirectory fails on an existing name, a planted link included. The folder is then held
@@ -262,10 +263,10 @@ StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names
       if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
       return staging;
     }
-    File folder = Wrap(CreateFileW(longPath.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                   nullptr));
+    File folder =
+        Wrap(CreateFileW(longPath.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!folder || !GetFileInformationByHandle(Native(folder), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
@@ -283,9 +284,9 @@ StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names
 File StagingFolder::NewFile(std::string_view name) {
   if (!valid()) return File();
   const std::string path = path_ + "\\" + std::string(name);
-  return Wrap(CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
-                          nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  return Wrap(CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                          CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                          nullptr));
 }
 
 PendingFile::PendingFile(PendingFile&& other) noexcept

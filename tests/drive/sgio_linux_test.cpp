@@ -75,7 +75,9 @@ struct ResultCase {
   bool senseCopied;
 };
 
-void PrintTo(const ResultCase& c, std::ostream* os) { *os << "host " << c.hostStatus << " driver " << c.driverStatus << " status " << int{c.scsiStatus}; }
+void PrintTo(const ResultCase& c, std::ostream* os) {
+  *os << "host " << c.hostStatus << " driver " << c.driverStatus << " status " << int{c.scsiStatus};
+}
 
 class SgIoResultTable : public ::testing::TestWithParam<ResultCase> {};
 

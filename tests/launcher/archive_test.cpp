@@ -140,8 +140,9 @@ TEST(ArchiveEntryTest, AttributesFollowTheHostsBits) {
   ZipItem unixWithDosReadOnly{"both.bin", Pattern(4, 5)};
   unixWithDosReadOnly.externalAttributes = 0x81A40001u;  // -rw-r--r-- and the DOS read-only bit
   unixWithDosReadOnly.madeBy = 0x0314;
-  const ArchiveHandle archive = OpenMemory(BuildZip(
-      {dos, unixFile, unixReadOnly, dosDirectory, unixDirectory, hiddenSystem, unixWithDosReadOnly}));
+  const ArchiveHandle archive =
+      OpenMemory(BuildZip({dos, unixFile, unixReadOnly, dosDirectory, unixDirectory, hiddenSystem,
+                           unixWithDosReadOnly}));
   ASSERT_TRUE(archive);
   const std::uint32_t expected[] = {0xA1, 0x80, 0x81, 0x91, 0x90, 0xA7, 0x81};
   for (std::int32_t i = 0; i < 7; ++i) {
@@ -345,11 +346,15 @@ TEST(ArchiveExtractTest, ALinkUnderTheTargetNameIsReplacedNotFollowed) {
 // Windows opens a device for these names, with any extension, and drops trailing dots and
 // spaces, so a file would vanish into a device or land under another name.
 TEST(SafeEntryNameTest, DeviceNamesAndNamesEndingInADotOrSpaceAreRefused) {
-  for (const char* name :
-       {"NUL.bin", "nul", "CON", "con.txt", "Con.tar.gz", "PRN", "AUX", "aux.", "NUL ",
-        "NUL .bin", "COM1", "com9.bin", "COM0", "LPT1", "lpt3.exe", "LPT9.", "COM\xB9",
-        "COM\xC2\xB2.bin", "CONIN$", "conout$.x", "sub/NUL.bin", "nul/fw.bin", "fw.bin.",
-        "fw.bin ", "VELTRAN.exe. ", "sub./fw.bin", "sub /fw.bin"}) {
+  for (const char* name : {"NUL.bin",       "nul",         "CON",
+                           "con.txt",       "Con.tar.gz",  "PRN",
+                           "AUX",           "aux.",        "NUL ",
+                           "NUL .bin",      "COM1",        "com9.bin",
+                           "COM0",          "LPT1",        "lpt3.exe",
+                           "LPT9.",         "COM\xB9",     "COM\xC2\xB2.bin",
+                           "CONIN$",        "conout$.x",   "sub/NUL.bin",
+                           "nul/fw.bin",    "fw.bin.",     "fw.bin ",
+                           "VELTRAN.exe. ", "sub./fw.bin", "sub /fw.bin"}) {
     EXPECT_FALSE(IsSafeEntryName(name)) << name;
   }
   for (const char* name : {"CONSOLE.bin", "COM10", "LPT", "nul_.bin", "COMA", "auxiliary.exe",

@@ -1,8 +1,6 @@
 // The Windows system interface under Wine: version, registry reads into a buffer of fixed size,
 // the process list, and termination of a process this test starts itself. Nothing here asks for
 // a restart or touches a process it did not start.
-#include "app/preparation.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -12,6 +10,7 @@
 #include <random>
 #include <string>
 
+#include "app/preparation.h"
 #include "drive/handles_win.h"
 #include "support/virtual_rig.h"
 

@@ -102,6 +102,7 @@ std::vector<std::string> OpticalGenericNodes() {
   }
   std::sort(found.begin(), found.end());
   std::vector<std::string> nodes;
+  nodes.reserve(found.size());
   for (auto& [number, name] : found) nodes.push_back(std::move(name));
   return nodes;
 }

@@ -1,10 +1,10 @@
-#include "console_input.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "console_input.h"
 
 namespace veltran {
 

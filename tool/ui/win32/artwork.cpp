@@ -5,8 +5,8 @@
 namespace veltran::win32 {
 
 Pixels LoadPixels(HINSTANCE instance, int resourceId) {
-  const UniqueGdiObject bitmap(LoadImageW(instance, MAKEINTRESOURCEW(resourceId), IMAGE_BITMAP, 0,
-                                          0, LR_CREATEDIBSECTION));
+  const UniqueGdiObject bitmap(
+      LoadImageW(instance, MAKEINTRESOURCEW(resourceId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
   DIBSECTION dib{};
   if (!bitmap || GetObjectW(bitmap.get(), sizeof dib, &dib) != sizeof dib ||
       dib.dsBm.bmBitsPixel != 24 || dib.dsBm.bmBits == nullptr || dib.dsBm.bmHeight <= 0) {
@@ -54,9 +54,8 @@ Pixels ComposeOver(const Pixels& background, int left, int top, const Pixels* pi
   const std::uint32_t key = drawn ? picture->at(0, picture->height - 1) : 0;
   for (int y = 0; y < out.height; ++y) {
     for (int x = 0; x < out.width; ++x) {
-      std::uint32_t colour = background.contains(left + x, top + y)
-                                 ? background.at(left + x, top + y)
-                                 : outside;
+      std::uint32_t colour =
+          background.contains(left + x, top + y) ? background.at(left + x, top + y) : outside;
       if (drawn && picture->at(x, y) != key) colour = picture->at(x, y);
       out.rgb[static_cast<std::size_t>(y * out.width + x)] = colour;
     }
