@@ -1,8 +1,8 @@
 // The ASPI back end over the test manager DLL, which answers with the virtual machine's drives.
 // The manager reads its scenario once per process, so each test here runs in a process of its
 // own (see CMakeLists.txt) and sets the scenario before the first call.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,8 +1,8 @@
 // The Windows system interface under Wine: version, registry reads into a buffer of fixed size,
 // the process list, and termination of a process this test starts itself. Nothing here asks for
 // a restart or touches a process it did not start.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>

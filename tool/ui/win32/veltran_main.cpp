@@ -1,7 +1,7 @@
 // veltran.exe: the single-instance rule, the options, then the main window until it closes.
+#include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <exception>
 #include <memory>
