@@ -34,6 +34,8 @@ bool ReadAt(const File& file, std::uint64_t offset, void* buffer, std::size_t si
 // existing name, a link included, makes it fail.
 File CreateNewFile(const std::string& path);
 bool WriteAll(const File& file, const void* data, std::size_t size);
+// Copies the whole of `source`, from its start, to where `target` stands.
+bool CopyContent(const File& source, const File& target);
 bool IsDiskFile(const File& file);
 bool SetFileTimes(const File& file, std::uint64_t creation, std::uint64_t access,
                   std::uint64_t modification);

@@ -151,29 +151,7 @@ mode_t ModeOf(const FileStamp& stamp) {
   return (stamp.attributes & 0x01) ? (mode & ~mode_t{0222}) : mode;
 }
 
-bool CopyContent(const File& source, const File& target) {
-  std::vector<char> buffer(65536);
-  for (std::uint64_t offset = 0;;) {
-    std::size_t got = 0;
-    if (!ReadAt(source, offset, buffer.data(), buffer.size(), &got)) return false;
-    if (got == 0) return true;
-    if (!WriteAll(target, buffer.data(), got)) return false;
-    offset += got;
-  }
-}
-
 }  // namespace
-
-StagingFolder& StagingFolder::operator=(StagingFolder&& other) noexcept {
-  if (this != &other) {
-    Remove();
-    folder_ = std::move(other.folder_);
-    path_ = std::move(other.path_);
-  }
-  return *this;
-}
-
-StagingFolder::~StagingFolder() { Remove(); }
 
 void StagingFolder::Remove() {
   if (!folder_) return;

@@ -219,35 +219,13 @@ class OwnerOnlySecurity {
   bool ready_ = false;
 };
 
-bool CopyContent(const File& source, const File& target) {
-  std::vector<char> buffer(65536);
-  for (std::uint64_t offset = 0;;) {
-    std::size_t got = 0;
-    if (!ReadAt(source, offset, buffer.data(), buffer.size(), &got)) return false;
-    if (got == 0) return true;
-    if (!WriteAll(target, buffer.data(), got)) return false;
-    offset += got;
-  }
-}
-
 }  // namespace
-
-StagingFolder& StagingFolder::operator=(StagingFolder&& other) noexcept {
-  if (this != &other) {
-    Remove();
-    folder_ = std::move(other.folder_);
-    path_ = std::move(other.path_);
-  }
-  return *this;
-}
-
-StagingFolder::~StagingFolder() { Remove(); }
 
 void StagingFolder::Remove() {
   if (!folder_) return;
   folder_ = File();
-  RemoveDirectoryW(
-      LongPath(path_).c_str());  // empty: staged files are deleted when their handles close
+  // Empty by now: staged files are deleted when their handles close.
+  RemoveDirectoryW(LongPath(path_).c_str());
 }
 
 // CreateDirectory fails on an existing name, a planted link included. The folder is then held
