@@ -137,6 +137,14 @@ def rejected_write_crc(image, sense):
     return f"{zlib.crc32(block):08x}"
 
 
+def download_targets(case, tool_targets):
+    """The targets a download case runs for: without a test option the window waits for a user
+    after its box, so only the console program runs those cases in the guest."""
+    if case.endswith("-live") or case.endswith("-test"):
+        return tool_targets
+    return [t for t in tool_targets if t == "native"]
+
+
 def expected_download(device, disc, options, image):
     """What a download for that drive sends from its medium probe on, line by line."""
     d = str(device)
@@ -329,7 +337,7 @@ def check_live(args):
     for case in downloads:
         if not check.expect(image is not None, f"{case}: the shape has no image"):
             break
-        for target in tool_targets:
+        for target in download_targets(case, tool_targets):
             check_download(check, results, case, target, inventory,
                            text(f"{results}/scan-native.out") if "native" in targets
                            else text(f"{results}/scan-{target}.out"), image)
@@ -350,7 +358,7 @@ def check_live(args):
             # The window program's output is its boxes, not the console's lines: the traces
             # and the test logs are compared.
             if target in tool_targets:
-                for case in downloads:
+                for case in (c for c in downloads if target in download_targets(c, tool_targets)):
                     compare_traces(check, f"{case} trace native/{target}",
                                    trace_lines(f"{results}/{case}-native.trace"),
                                    trace_lines(f"{results}/{case}-{target}.trace"))

@@ -136,7 +136,7 @@ boot() {
   local shape=$1 how=$2 log=$work/$1.console
   local -a qemu=(qemu-system-x86_64 -accel "$how" -m 1024 -smp 1 -nodefaults -no-reboot
     -display none -serial "file:$log" -kernel "$kernel" -initrd "$initrd"
-    -append "console=ttyS0 panic=-1 loglevel=4 veltran.script=$here/guest.sh $append"
+    -append "console=ttyS0 panic=-1 loglevel=4 veltran.script=$here/guest.sh veltran.top=$top $append"
     -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap
     -virtfs "local,path=$share,mount_tag=share,security_model=none"
     "${drives[@]}")
@@ -175,7 +175,11 @@ for shape in "${shapes[@]}"; do
   for c in "${cases[@]}"; do
     case $c in
       scan | units) for t in $targets; do job_cases+="$c:$t,"; done ;;
-      download-*) for t in $tool_targets; do job_cases+="$c:$t,"; done ;;
+      download-*-live | download-*-test)
+        for t in $tool_targets; do job_cases+="$c:$t,"; done ;;
+      # Without a test option the window waits for its user after a box, and the guest has
+      # none: only the console program, which ends with its input, runs these.
+      download-*) case " $tool_targets " in *" native "*) job_cases+="$c:native," ;; esac ;;
       *) job_cases+="$c," ;;
     esac
   done
