@@ -2,6 +2,7 @@
 // compares as Windows does, and command-line options change only in the letters a to z.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
