@@ -17,7 +17,7 @@ shapes=()
 record=0
 accel=${VELTRAN_REALDRIVE_ACCEL:-auto}
 work=$top/build/realdrive
-boot_limit=240     # seconds for one whole guest run
+boot_limit=480     # seconds for one whole guest run: a shape with many Wine runs takes 4 minutes under TCG
 first_sign=15      # seconds within which a KVM guest must print its first line
 
 while [ $# -gt 0 ]; do
