@@ -60,19 +60,19 @@ int main(int argc, char** argv) {
     std::vector<veltran::u8> buffer(veltran::kCommandBufferSize);
     for (veltran::u8 device = 0; device < count; ++device) {
       for (const Named& named : commands) {
-        const veltran::CommandSpec& spec = veltran::Catalogue(named.command);
+        const veltran::CommandSpec& entry = veltran::Catalogue(named.command);
         std::fill(buffer.begin(), buffer.end(), veltran::u8{0});
         const veltran::u8 status =
-            transport.ExecuteCommand(device, spec.cdb.data(), spec.cdbLength, buffer.data(),
-                                     spec.dataLength, spec.direction);
+            transport.ExecuteCommand(device, entry.cdb.data(), entry.cdbLength, buffer.data(),
+                                     entry.dataLength, entry.direction);
         std::printf("device %u %s: status %02x", unsigned{device}, named.name, unsigned{status});
         if (status == veltran::kStatusCheck) {
           std::printf(" sense %02x/%02x/%02x", unsigned{buffer[2]}, unsigned{buffer[12]},
                       unsigned{buffer[13]});
         }
-        if (spec.dataLength != 0 && status == veltran::kStatusGood) {
+        if (entry.dataLength != 0 && status == veltran::kStatusGood) {
           std::printf(" data ");
-          for (veltran::u32 i = 0; i < spec.dataLength; ++i)
+          for (veltran::u32 i = 0; i < entry.dataLength; ++i)
             std::printf("%02x", unsigned{buffer[i]});
         }
         std::printf("\n");

@@ -190,10 +190,10 @@ void Download::ProbeMedium(u8 device) {
 }
 
 u8 Download::SendCatalogue(u8 device, Command command) {
-  const CommandSpec& spec = Catalogue(command);
+  const CommandSpec& entry = Catalogue(command);
   return ctx_.transport.ExecuteCommand(
-      device, CommandRequest{spec.cdb.data(), spec.cdbLength, ctx_.buffer.data(), spec.dataLength,
-                             spec.direction});
+      device, CommandRequest{entry.cdb.data(), entry.cdbLength, ctx_.buffer.data(),
+                             entry.dataLength, entry.direction});
 }
 
 void Download::RefuseStart(u8 device, bool pioWording) {

@@ -225,16 +225,16 @@ void TMainForm::CreateButtons() {
       WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_.get(), nullptr, instance_, nullptr));
   for (std::size_t i = 0; i < kButtonCount; ++i) {
-    const ButtonSpec& spec = kButtons[i];
+    const ButtonSpec& button = kButtons[i];
     buttonWindows_[i] =
-        MakeChild(kButtonClass, L"", 0, {spec.home.x, spec.home.y, kButtonWidth, kButtonHeight},
+        MakeChild(kButtonClass, L"", 0, {button.home.x, button.home.y, kButtonWidth, kButtonHeight},
                   window_.get(), static_cast<int>(i), instance_);
     TOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = window_.get();
     tool.uId = reinterpret_cast<UINT_PTR>(buttonWindows_[i]);
-    tool.lpszText = const_cast<wchar_t*>(spec.hint);
+    tool.lpszText = const_cast<wchar_t*>(button.hint);
     SendMessageW(tooltip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
 }
@@ -625,12 +625,12 @@ void TMainForm::RepaintButton(std::optional<ButtonId> id) {
 }
 
 void TMainForm::PressButton(ButtonId id, bool pressed) {
-  const ButtonSpec& spec = kButtons[static_cast<std::size_t>(id)];
+  const ButtonSpec& button = kButtons[static_cast<std::size_t>(id)];
   const int offset = pressed ? 1 : 0;
   pressed_ = pressed ? std::optional(id) : std::nullopt;
   buttons_.SetPressed(id, pressed);
-  SetWindowPos(buttonWindows_[static_cast<std::size_t>(id)], nullptr, spec.home.x + offset,
-               spec.home.y + offset, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(buttonWindows_[static_cast<std::size_t>(id)], nullptr, button.home.x + offset,
+               button.home.y + offset, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(buttonWindows_[static_cast<std::size_t>(id)], nullptr, FALSE);
 }
 
