@@ -72,8 +72,9 @@ done
 tool_targets=${tool_targets# }
 
 mkdir -p "$work"
-share=$work/share
-mkdir -p "$share"
+# Each shape boots on a writable share of its own (its job, its results, its copy of the Wine
+# prefix), so that the shapes can run side by side.
+rm -rf "$work/share"
 
 # --- the initramfs: busybox, the drivers and /init ---
 initrd=$work/initramfs.cpio.gz
@@ -99,15 +100,16 @@ done
 disc=$work/disc.iso
 [ -f "$disc" ] || head -c $((2048 * 512)) /dev/zero >"$disc"
 
-# --- the Wine prefix, made here once, used by the guest on the writable share ---
+# --- the Wine prefix, made here once and copied onto each shape's share ---
+prefix=$work/prefix
 wine_targets=""
 for t in $targets; do [ "$t" = native ] || wine_targets+=" $t"; done
 if [ -n "$wine_targets" ]; then
   command -v wine >/dev/null || fail "wine is missing: run scripts/setup"
-  if [ ! -f "$share/prefix/.veltran-ready" ]; then
+  if [ ! -f "$prefix/.veltran-ready" ]; then
     echo "realdrive: making the Wine prefix"
-    rm -rf "$share/prefix"
-    export WINEPREFIX=$share/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    rm -rf "$prefix"
+    export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     timeout 180 wine wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
     for letter in d e f g h i j k; do
       # The 64-bit reg: the 32-bit one writes beneath Wow6432Node, where Wine does not look.
@@ -116,13 +118,14 @@ if [ -n "$wine_targets" ]; then
     done
     timeout 60 /usr/lib/wine/wineserver64 -w 2>/dev/null || timeout 60 /usr/lib/wine/wineserver -w || true
     unset WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
-    touch "$share/prefix/.veltran-ready"
+    touch "$prefix/.veltran-ready"
   fi
 fi
 
-# Maps the letters d: onwards to the guest's /dev/sr0 onwards, one per optical drive of the shape.
+# map_letters SHARE COUNT: maps the letters d: onwards of the share's prefix to the guest's
+# /dev/sr0 onwards, one per optical drive of the shape.
 map_letters() {
-  local count=$1 i letters=(d e f g h i j k)
+  local share=$1 count=$2 i letters=(d e f g h i j k)
   rm -f "$share"/prefix/dosdevices/[d-k]:*
   for ((i = 0; i < count; i++)); do
     ln -s "/dev/sr$i" "$share/prefix/dosdevices/${letters[$i]}::"
@@ -131,9 +134,9 @@ map_letters() {
   done
 }
 
-# boot SHAPE ACCEL: one guest run; returns 3 when ACCEL gave no sign of life in time.
+# boot SHAPE ACCEL SHARE: one guest run; returns 3 when ACCEL gave no sign of life in time.
 boot() {
-  local shape=$1 how=$2 log=$work/$1.console
+  local shape=$1 how=$2 share=$3 log=$work/$1.console
   local -a qemu=(qemu-system-x86_64 -accel "$how" -m 1024 -smp 1 -nodefaults -no-reboot
     -display none -serial "file:$log" -kernel "$kernel" -initrd "$initrd"
     -append "console=ttyS0 panic=-1 loglevel=4 veltran.script=$here/guest.sh veltran.top=$top $append"
@@ -164,14 +167,14 @@ if [ "$accel" = auto ]; then
   if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then accel=kvm-try; else accel=tcg; fi
 fi
 
-status=0
-for shape in "${shapes[@]}"; do
-  file=$here/shapes/$shape.sh
-  [ -f "$file" ] || fail "no shape $shape"
-  drives=() cases=() image=() append=""
+# run_shape SHAPE ACCEL: boots the shape's guest, keeps its results under $work/results/SHAPE
+# and checks them; fails when the guest did not finish or a check fails.
+run_shape() {
+  local shape=$1 accel=$2 share=$work/share-$1 file=$here/shapes/$1.sh c t ext
+  local -a drives=() cases=() image=()
+  local append="" job_cases="" count t0
   # shellcheck source=/dev/null
   . "$file"
-  job_cases=""
   for c in "${cases[@]}"; do
     case $c in
       scan | units) for t in $targets; do job_cases+="$c:$t,"; done ;;
@@ -183,9 +186,13 @@ for shape in "${shapes[@]}"; do
       *) job_cases+="$c," ;;
     esac
   done
-  count=$(printf '%s\n' "${drives[@]}" | grep -c 'media=cdrom' || true)
-  [ -z "$wine_targets" ] || map_letters "$count"
-  rm -rf "$share/results" "$work/results/$shape" "$share/autorun.bin"
+  rm -rf "$share" "$work/results/$shape"
+  mkdir -p "$share"
+  if [ -n "$wine_targets" ]; then
+    cp -a "$prefix" "$share/prefix"
+    count=$(printf '%s\n' "${drives[@]}" | grep -c 'media=cdrom' || true)
+    map_letters "$share" "$count"
+  fi
   # The shape's image for the download cases (make-test-image arguments).
   if [ ${#image[@]} -gt 0 ]; then
     python3 "$top/scripts/make-test-image" "${image[@]}" -o "$share/autorun.bin" ||
@@ -200,15 +207,15 @@ win32_bin=${bin[win32]:-}
 JOB
   t0=$(date +%s)
   if [ "$accel" = kvm-try ]; then
-    if boot "$shape" kvm; then
+    if boot "$shape" kvm "$share"; then
       accel=kvm
     else
-      echo "realdrive: KVM gave no sign of life within $first_sign s: using TCG"
+      echo "realdrive: $shape: KVM gave no sign of life within $first_sign s: using TCG"
       accel=tcg
-      boot "$shape" tcg
+      boot "$shape" tcg "$share"
     fi
   else
-    boot "$shape" "$accel"
+    boot "$shape" "$accel" "$share"
   fi
   echo "realdrive: $shape ran in $(( $(date +%s) - t0 )) s under ${accel^^}"
   mkdir -p "$work/results"
@@ -216,10 +223,11 @@ JOB
   if [ ! -f "$work/results/$shape/finished" ]; then
     echo "FAIL: $shape: the guest did not finish its cases; console:"
     tail -30 "$work/$shape.console"
-    status=1
-    continue
+    return 1
   fi
   if [ -f "$share/autorun.bin" ]; then cp "$share/autorun.bin" "$work/results/$shape/autorun.bin"; fi
+  # The copy of the prefix is only needed while the guest runs.
+  rm -rf "$share/prefix"
   if [ $record = 1 ]; then
     mkdir -p "$here/recorded/$shape"
     for c in scan units; do
@@ -242,6 +250,28 @@ JOB
   fi
   python3 "$here/check.py" --shape "$shape" --results "$work/results/$shape" \
     --recorded "$here/recorded/$shape" --targets "$targets" --tool-targets "$tool_targets" \
-    --cases "${cases[*]}" || status=1
+    --cases "${cases[*]}"
+}
+
+for shape in "${shapes[@]}"; do
+  [ -f "$here/shapes/$shape.sh" ] || fail "no shape $shape"
 done
+# The guests run side by side, as many at a time as the host has processors (each guest has
+# one); the output of each is printed whole once it has ended.
+parallel=$(nproc)
+pids=() order=() next=0 status=0
+collect_next() {  # waits for the oldest running shape and prints its output
+  local rc=0
+  wait "${pids[$next]}" || rc=$?
+  cat "$work/${order[$next]}.log"
+  [ $rc -eq 0 ] || status=1
+  next=$((next + 1))
+}
+for shape in "${shapes[@]}"; do
+  while [ $((${#pids[@]} - next)) -ge "$parallel" ]; do collect_next; done
+  run_shape "$shape" "$accel" >"$work/$shape.log" 2>&1 &
+  pids+=($!)
+  order+=("$shape")
+done
+while [ $next -lt ${#pids[@]} ]; do collect_next; done
 exit $status
