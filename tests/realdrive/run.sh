@@ -218,6 +218,8 @@ JOB
     boot "$shape" "$accel" "$share"
   fi
   echo "realdrive: $shape ran in $(( $(date +%s) - t0 )) s under ${accel^^}"
+  # The copy of the prefix is only needed while the guest runs.
+  rm -rf "$share/prefix"
   mkdir -p "$work/results"
   if [ -d "$share/results" ]; then mv "$share/results" "$work/results/$shape"; fi
   if [ ! -f "$work/results/$shape/finished" ]; then
@@ -226,8 +228,6 @@ JOB
     return 1
   fi
   if [ -f "$share/autorun.bin" ]; then cp "$share/autorun.bin" "$work/results/$shape/autorun.bin"; fi
-  # The copy of the prefix is only needed while the guest runs.
-  rm -rf "$share/prefix"
   if [ $record = 1 ]; then
     mkdir -p "$here/recorded/$shape"
     for c in scan units; do
