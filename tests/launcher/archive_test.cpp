@@ -310,6 +310,89 @@ TEST(ArchiveExtractTest, DamagedEntriesLeaveNothingBehind) {
   }
 }
 
+struct EntryCase {
+  const char* what;
+  ZipItem item;
+  int expected;
+};
+
+ZipItem With(ZipItem item, void (*change)(ZipItem&)) {
+  change(item);
+  return item;
+}
+
+ZipItem Declaring(ZipItem item, std::uint32_t size) {
+  item.overrideSize = true;
+  item.uncompressedSize = size;
+  return item;
+}
+
+std::vector<EntryCase> EntryCases() {
+  const ZipItem stored{"stored", Pattern(50000, 13), false};
+  const ZipItem deflated{"deflated", Bytes(60000, 'z')};
+  ZipItem junk{"junk", Bytes(100, 0xFF), false};  // a block type deflate does not have
+  junk.method = 8;
+  return {
+      {"stored", stored, kArchiveOk},
+      {"deflated", deflated, kArchiveOk},
+      {"empty, stored", {"empty", {}, false}, kArchiveOk},
+      {"empty, deflated", {"empty", {}}, kArchiveOk},
+      {"bytes after the end of the deflate stream",
+       With(deflated, [](ZipItem& i) { i.trailing = Pattern(70000, 14); }), kArchiveOk},
+      {"stored, CRC wrong", With(stored, [](ZipItem& i) { i.overrideCrc = true; }),
+       kArchiveDataError},
+      {"deflated, CRC wrong", With(deflated, [](ZipItem& i) { i.overrideCrc = true; }),
+       kArchiveDataError},
+      {"stored, more data than declared", Declaring(stored, 49999), kArchiveDataError},
+      {"stored, less data than declared", Declaring(stored, 50001), kArchiveDataError},
+      {"inflates past the declared size", Declaring(deflated, 59999), kArchiveDataError},
+      {"inflates to less than declared", Declaring(deflated, 60001), kArchiveDataError},
+      {"deflate stream cut short", With(deflated, [](ZipItem& i) { i.cut = 20; }),
+       kArchiveDataError},
+      {"not a deflate stream", junk, kArchiveDataError},
+      {"encrypted", With(stored, [](ZipItem& i) { i.flags = 1; }), kArchiveBadEntry},
+      {"another method", With(stored, [](ZipItem& i) { i.method = 12; }), kArchiveBadEntry},
+  };
+}
+
+// A file, an open file and memory get the same result for an entry, and the whole entry when
+// it is sound: the launcher tells a damaged package from a failed write by the result alone.
+TEST(ArchiveExtractTest, EveryTargetGetsTheSameResultForAnEntry) {
+  ScratchFolder folder;
+  const std::vector<EntryCase> cases = EntryCases();
+  std::vector<ZipItem> items;
+  for (const EntryCase& entryCase : cases) items.push_back(entryCase.item);
+  WriteBytes("package.exe", Concat(FakeExecutableImage(), BuildZip(items)));
+  const ArchiveHandle archive = ArchiveOpen("package.exe", 0, ArchiveSource::kFileName);
+  ASSERT_TRUE(archive);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].what);
+    const auto index = static_cast<std::int32_t>(i);
+    const std::string name = "entry-" + std::to_string(i);
+    EXPECT_EQ(ExtractTo(archive, index, name), cases[i].expected);
+    Bytes memory(100000);
+    EXPECT_EQ(ArchiveExtract(archive, index, memory.data(),
+                             static_cast<std::uint32_t>(memory.size()), ArchiveSource::kMemory),
+              cases[i].expected);
+    {
+      const os::File file = os::CreateNewFile(name + ".handle");
+      ASSERT_TRUE(file);
+      EXPECT_EQ(ArchiveExtract(archive, index, reinterpret_cast<void*>(file.get()), 0,
+                               ArchiveSource::kHandle),
+                cases[i].expected);
+    }
+    if (cases[i].expected != kArchiveOk) {
+      EXPECT_FALSE(fs::exists(name));
+      continue;
+    }
+    const Bytes& data = cases[i].item.data;
+    EXPECT_EQ(ReadBytes(name), data);
+    EXPECT_EQ(ReadBytes(name + ".handle"), data);
+    memory.resize(data.size());
+    EXPECT_EQ(memory, data);
+  }
+}
+
 TEST(ArchiveExtractTest, ExtractionIntoAnOpenFileWritesTheWholeEntry) {
   ScratchFolder folder;
   const Bytes data = Pattern(70000, 12);
