@@ -1,3 +1,5 @@
+// Every piece is counted against the entry's declared size before it reaches the target, so an
+// entry never writes more than it declared, whatever its data inflate to.
 #include "entry_extraction.h"
 
 #include <zlib.h>
