@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ascii.h"
 #include "launcher.h"
 #include "os_files.h"
 
@@ -22,16 +23,6 @@ namespace {
 
 constexpr const char* kDefaultSystemDirectory = "/var/lib/veltran";
 
-bool SameIgnoringCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    const auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    };
-    if (lower(*a) != lower(*b)) return false;
-  }
-  return *a == *b;
-}
-
 // The tool's fixed name is looked up ignoring case, as Windows would: "veltran.exe" finds the
 // copy installed as VELTRAN.exe.
 std::string FindIgnoringCase(const std::string& directory, const char* name) {
@@ -39,7 +30,7 @@ std::string FindIgnoringCase(const std::string& directory, const char* name) {
   if (!dir) return std::string();
   std::string found;
   while (const dirent* item = ::readdir(dir)) {
-    if (SameIgnoringCase(item->d_name, name)) {
+    if (SameLettersIgnoringCase(item->d_name, name)) {
       found = directory + "/" + item->d_name;
       break;
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/ascii.h"
+#include "file_time.h"
 #include "os_files.h"
 
 namespace veltran::os {
@@ -19,13 +20,13 @@ namespace {
 
 int Fd(const File& file) { return static_cast<int>(file.get()); }
 
+// Times before 1970 become 1970.
 timespec FileTimeToTimespec(std::uint64_t fileTime) {
-  constexpr std::uint64_t kUnixEpoch = 116444736000000000ULL;
   timespec ts{};
-  if (fileTime < kUnixEpoch) return ts;
-  const std::uint64_t since = fileTime - kUnixEpoch;
-  ts.tv_sec = static_cast<time_t>(since / 10000000ULL);
-  ts.tv_nsec = static_cast<long>((since % 10000000ULL) * 100ULL);
+  if (fileTime < kUnixEpochFileTime) return ts;
+  const std::uint64_t since = fileTime - kUnixEpochFileTime;
+  ts.tv_sec = static_cast<time_t>(since / kFileTimeUnitsPerSecond);
+  ts.tv_nsec = static_cast<long>((since % kFileTimeUnitsPerSecond) * 100ULL);
   return ts;
 }
 

@@ -3,6 +3,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -30,6 +32,10 @@ struct ZipItem {
   std::uint32_t crc = 0;
   bool overrideSize = false;
   std::uint32_t uncompressedSize = 0;
+  // The data as stored: bytes left off its end, then bytes added after it; both show in the
+  // compressed size.
+  std::size_t cut = 0;
+  Bytes trailing;
 };
 
 inline void Put16(Bytes& out, std::uint32_t v) {
@@ -58,7 +64,9 @@ inline Bytes RawDeflate(const Bytes& data) {
 inline Bytes BuildZip(const std::vector<ZipItem>& items) {
   Bytes out, central;
   for (const ZipItem& item : items) {
-    const Bytes body = item.deflate ? RawDeflate(item.data) : item.data;
+    Bytes body = item.deflate ? RawDeflate(item.data) : item.data;
+    body.resize(body.size() - std::min(item.cut, body.size()));
+    body.insert(body.end(), item.trailing.begin(), item.trailing.end());
     const std::uint16_t method = item.method != 0xFFFF ? item.method : (item.deflate ? 8 : 0);
     const std::uint32_t crc = item.overrideCrc
                                   ? item.crc
