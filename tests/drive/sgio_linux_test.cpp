@@ -72,7 +72,7 @@ struct ResultCase {
   unsigned short driverStatus;
   unsigned char scsiStatus;
   u8 expected;
-  bool senseCopied;
+  bool timedOut;
 };
 
 void PrintTo(const ResultCase& c, std::ostream* os) {
@@ -81,41 +81,94 @@ void PrintTo(const ResultCase& c, std::ostream* os) {
 
 class SgIoResultTable : public ::testing::TestWithParam<ResultCase> {};
 
-TEST_P(SgIoResultTable, StatusAndOsErrorFollowTheHeader) {
+TEST_P(SgIoResultTable, StatusTimeOutAndOsErrorFollowTheHeader) {
   const ResultCase& c = GetParam();
-  std::array<u8, 32> sense{};
-  for (std::size_t i = 0; i < sense.size(); ++i) sense[i] = static_cast<u8>(0x40 + i);
+  // Fixed-format sense: ILLEGAL REQUEST with ILI set, INVALID FIELD IN CDB (24h/00h).
+  std::array<u8, 32> sense{0x70, 0x00, 0x25, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x01};
   std::array<u8, 16> data;
   data.fill(0xA5);
-  OsError error{99, 99, 99};  // left over from an earlier command: must be replaced
-  CommandRequest request{kInquiry.data(), 6, data.data(), 16, kDataIn};
-  request.osError = &error;
+  const CommandRequest request{kInquiry.data(), 6, data.data(), 16, kDataIn};
   sg_io_hdr_t hdr = MakeSgIoHeader(request, sense.data(), 32);
   hdr.host_status = c.hostStatus;
   hdr.driver_status = c.driverStatus;
   hdr.status = c.scsiStatus;
+  hdr.sb_len_wr = 18;
 
-  EXPECT_EQ(SgIoResult(hdr, request), c.expected);
+  const CommandResult result = SgIoResult(hdr, request);
+  EXPECT_EQ(result.status, c.expected);
+  EXPECT_EQ(result.timedOut, c.timedOut);
   const bool failed = c.expected == kStatusCallFailed;
-  EXPECT_EQ(error.code, 0u);
-  EXPECT_EQ(error.hostStatus, failed ? c.hostStatus : 0u);
-  EXPECT_EQ(error.driverStatus, failed ? c.driverStatus : 0u);
-  EXPECT_EQ(data[2], c.senseCopied ? 0x42 : 0xA5);
-  EXPECT_EQ(data[12], c.senseCopied ? 0x4C : 0xA5);
-  EXPECT_EQ(data[13], c.senseCopied ? 0x4D : 0xA5);
+  EXPECT_EQ(result.os.code, 0u);
+  EXPECT_EQ(result.os.hostStatus, failed ? c.hostStatus : 0u);
+  EXPECT_EQ(result.os.driverStatus, failed ? c.driverStatus : 0u);
+  const bool senseReturned = c.expected == kStatusCheck;
+  EXPECT_EQ(data[2], senseReturned ? 0x05 : 0xA5) << "the key alone, without the ILI bit";
+  EXPECT_EQ(data[12], senseReturned ? 0x24 : 0xA5);
+  EXPECT_EQ(data[13], senseReturned ? 0x01 : 0xA5);
   EXPECT_EQ(data[3], 0xA5);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Statuses, SgIoResultTable,
     ::testing::Values(ResultCase{0, 0, 0, kStatusGood, false},
-                      ResultCase{0, 0x08, 0x02, kStatusCheck, true},  // sense present: no failure
-                      ResultCase{0, 0x18, 0x02, kStatusCheck, true},  // suggestion bits ignored
-                      ResultCase{0, 0, 0x08, kStatusCheck, true},     // BUSY
-                      ResultCase{0x07, 0, 0, kStatusCallFailed, false},
-                      ResultCase{0x03, 0x08, 0x02, kStatusCallFailed, false},
-                      ResultCase{0, 0x06, 0, kStatusCallFailed, false},
-                      ResultCase{0, 0x01, 0x02, kStatusCallFailed, false}));
+                      ResultCase{0, 0x08, 0x02, kStatusCheck, false},  // sense present: no failure
+                      ResultCase{0, 0x18, 0x02, kStatusCheck, false},  // suggestion bits ignored
+                      ResultCase{0, 0, 0x08, kStatusCheck, false},     // BUSY
+                      ResultCase{0x07, 0, 0, kStatusCallFailed, false},       // DID_ERROR
+                      ResultCase{0x01, 0, 0, kStatusCallFailed, false},       // DID_NO_CONNECT
+                      ResultCase{0x03, 0x08, 0x02, kStatusCallFailed, true},  // DID_TIME_OUT
+                      ResultCase{0x03, 0, 0, kStatusCallFailed, true},
+                      ResultCase{0, 0x06, 0, kStatusCallFailed, true},      // DRIVER_TIMEOUT
+                      ResultCase{0, 0x0E, 0x02, kStatusCallFailed, true},   // ... with sense
+                      ResultCase{0, 0x26, 0, kStatusCallFailed, true},      // ... with a suggestion
+                      ResultCase{0, 0x01, 0x02, kStatusCallFailed, false},  // DRIVER_BUSY
+                      ResultCase{0, 0x04, 0, kStatusCallFailed, false}));   // DRIVER_ERROR
+
+struct ResidualCase {
+  int resid;
+  unsigned dxferLength;
+  unsigned short hostStatus;
+  u32 expected;
+};
+
+void PrintTo(const ResidualCase& c, std::ostream* os) {
+  *os << "resid " << c.resid << " of " << c.dxferLength << " host " << c.hostStatus;
+}
+
+class SgIoResidual : public ::testing::TestWithParam<ResidualCase> {};
+
+TEST_P(SgIoResidual, IsTheKernelsCountWithinTheLength) {
+  const ResidualCase& c = GetParam();
+  std::array<u8, 96> data{};
+  std::array<u8, 32> sense{};
+  const CommandRequest request{kInquiry.data(), 6, data.data(), c.dxferLength, kDataIn};
+  sg_io_hdr_t hdr = MakeSgIoHeader(request, sense.data(), 32);
+  hdr.resid = c.resid;
+  hdr.host_status = c.hostStatus;
+  EXPECT_EQ(SgIoResult(hdr, request).residual, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, SgIoResidual,
+    ::testing::Values(ResidualCase{0, 96, 0, 0}, ResidualCase{60, 96, 0, 60},  // 36 of 96 sent
+                      ResidualCase{96, 96, 0, 96},                             // nothing moved
+                      ResidualCase{96, 96, 0x03, 96},  // a time-out tells it too
+                      ResidualCase{-4, 96, 0, 0}, ResidualCase{200, 96, 0, 96}));
+
+TEST(SgIoResult, SenseInDescriptorFormatGivesTheSameBytesAsFixedFormat) {
+  // What the kernel's SCSI target sends when it fails a command itself.
+  std::array<u8, 32> sense{0x72, 0x05, 0x24, 0x01, 0, 0, 0, 0};
+  std::array<u8, 16> data;
+  data.fill(0xA5);
+  const CommandRequest request{kInquiry.data(), 6, data.data(), 16, kDataIn};
+  sg_io_hdr_t hdr = MakeSgIoHeader(request, sense.data(), 32);
+  hdr.status = 0x02;
+  hdr.driver_status = 0x08;
+  hdr.sb_len_wr = 8;
+  EXPECT_EQ(SgIoResult(hdr, request).status, kStatusCheck);
+  EXPECT_EQ((std::array<u8, 4>{data[2], data[12], data[13], data[3]}),
+            (std::array<u8, 4>{0x05, 0x24, 0x01, 0xA5}));
+}
 
 TEST(SendSgIo, CallTheKernelRefusesKeepsItsErrnoAndLeavesTheBuffer) {
   testing::TempFile file("veltran-not-sg");
@@ -124,18 +177,19 @@ TEST(SendSgIo, CallTheKernelRefusesKeepsItsErrnoAndLeavesTheBuffer) {
   ASSERT_TRUE(fd);
   std::array<u8, 36> data;
   data.fill(0xA5);
-  OsError error;
-  CommandRequest request{kInquiry.data(), 6, data.data(), 36, kDataIn};
-  request.osError = &error;
+  const CommandRequest request{kInquiry.data(), 6, data.data(), 36, kDataIn};
 
-  EXPECT_EQ(SendSgIo(fd.get(), request), kStatusCallFailed);
-  EXPECT_TRUE(error.code == ENOTTY || error.code == EINVAL) << error.code;
-  EXPECT_EQ(error.hostStatus, 0u);
+  CommandResult result = SendSgIo(fd.get(), request);
+  EXPECT_EQ(result.status, kStatusCallFailed);
+  EXPECT_TRUE(result.os.code == ENOTTY || result.os.code == EINVAL) << result.os.code;
+  EXPECT_EQ(result.os.hostStatus, 0u);
+  EXPECT_FALSE(result.timedOut);
   EXPECT_EQ(data[0], 0xA5);
 
-  EXPECT_EQ(SendSgIo(-1, request), kStatusCallFailed);
-  EXPECT_EQ(error.code, static_cast<u32>(EBADF));
-  EXPECT_EQ(error.Describe(), "os " + std::to_string(EBADF));
+  result = SendSgIo(-1, request);
+  EXPECT_EQ(result.status, kStatusCallFailed);
+  EXPECT_EQ(result.os.code, static_cast<u32>(EBADF));
+  EXPECT_EQ(result.os.Describe(), "os " + std::to_string(EBADF));
 }
 
 // Writes through the descriptor and reads the bytes back: the descriptor is usable.

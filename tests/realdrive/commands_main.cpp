@@ -62,9 +62,9 @@ int main(int argc, char** argv) {
       for (const Named& named : commands) {
         const veltran::CommandSpec& entry = veltran::Catalogue(named.command);
         std::fill(buffer.begin(), buffer.end(), veltran::u8{0});
-        const veltran::u8 status =
-            transport.ExecuteCommand(device, entry.cdb.data(), entry.cdbLength, buffer.data(),
-                                     entry.dataLength, entry.direction);
+        const veltran::u8 status = transport.ExecuteCommand(
+            device, veltran::CommandRequest{entry.cdb.data(), entry.cdbLength, buffer.data(),
+                                            entry.dataLength, entry.direction});
         std::printf("device %u %s: status %02x", unsigned{device}, named.name, unsigned{status});
         if (status == veltran::kStatusCheck) {
           std::printf(" sense %02x/%02x/%02x", unsigned{buffer[2]}, unsigned{buffer[12]},

@@ -33,8 +33,8 @@ class DriveModel : public ::testing::Test {
   u8 VendorWrite(u8 code, u8 form, const u8* data, u32 length) {
     std::array<u8, 12> cdb{0xFF, 0x00, 0x01, 0, 0, code, 0, 0, 0, form, 0, 0};
     std::memcpy(rig_.buffer().data(), data, length);
-    return rig_.transport().ExecuteCommand(0, cdb.data(), 12, rig_.buffer().data(), length,
-                                           kDataOut);
+    return rig_.transport().ExecuteCommand(
+        0, CommandRequest{cdb.data(), 12, rig_.buffer().data(), length, kDataOut});
   }
 
   u8 Diag(const std::array<u8, 8>& page, const u8* block = nullptr, u8 number = 0) {

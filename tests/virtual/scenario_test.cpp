@@ -65,6 +65,11 @@ TEST(Scenario, MistakesAreRefusedNamingTheFileAndThePlace) {
        "bad.json: drives[0].faults[0]: a \"check\" fault needs \"sense\""},
       {R"({"drives": [{"letter": "e", "inquiry": {}, "faults": [{"at": 2, "status": "check", "sense": [5, 300, 0]}]}]})",
        "bad.json: drives[0].faults[0].sense[1]: must be at most 255"},
+      {R"({"drives": [{"letter": "e", "inquiry": {}, "faults": [{"at": 2, "status": "slow"}]}]})",
+       "bad.json: drives[0].faults[0].status: expected one of \"check\", \"busy\", "
+       "\"transport\", \"timeout\""},
+      {R"({"drives": [{"letter": "e", "inquiry": {}, "faults": [{"at": 2, "status": "timeout", "residual": -8}]}]})",
+       "bad.json: drives[0].faults[0].residual: expected a whole number from 0 to 4294967295"},
       {R"({"drives": [{"letter": "e", "inquiry": {}}, {"letter": "e", "inquiry": {}}]})",
        "bad.json: drives[1]: letter e is used twice"},
       {R"({"platform": "9x", "drives": [{"target": 8, "inquiry": {}}]})",

@@ -65,25 +65,72 @@ TEST(PassThroughRequest, TimeOutIsTheRequestsInSeconds) {
   }
 }
 
-TEST(PassThroughResult, StatusFollowsTheCallAndTheScsiStatus) {
-  PassThroughRequest block{};
-  for (std::size_t i = 0; i < sizeof block.sense; ++i) block.sense[i] = static_cast<u8>(0x40 + i);
+// What the driver leaves in the block: the SCSI status, the count it moved, the sense area.
+PassThroughRequest Finished(const CommandRequest& request, UCHAR scsiStatus, ULONG moved) {
+  PassThroughRequest block = MakePassThroughRequest(request);
+  block.header.ScsiStatus = scsiStatus;
+  block.header.DataTransferLength = moved;
+  // NOT READY, MEDIUM NOT PRESENT - TRAY OPEN, with FILEMARK set beside the key.
+  const u8 sense[] = {0x70, 0, 0x82, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x02};
+  std::memcpy(block.sense, sense, sizeof sense);
+  return block;
+}
+
+struct ResultCase {
+  const char* name;
+  bool callSucceeded;
+  DWORD error;
+  UCHAR scsiStatus;
+  ULONG moved;  // of 16 requested
+  u8 status;
+  bool timedOut;
+  u32 residual;
+};
+
+class PassThroughResultTable : public ::testing::TestWithParam<ResultCase> {};
+
+TEST_P(PassThroughResultTable, FollowsTheCallTheScsiStatusAndTheCountMoved) {
+  const ResultCase& c = GetParam();
   std::array<u8, 16> data;
-
   data.fill(0xA5);
-  EXPECT_EQ(PassThroughResult(false, block, data.data()), kStatusCallFailed);
-  EXPECT_EQ(data[2], 0xA5);
-
-  block.header.ScsiStatus = 0;
-  EXPECT_EQ(PassThroughResult(true, block, data.data()), kStatusGood);
-  EXPECT_EQ(data[2], 0xA5) << "good status copies no sense";
-
-  block.header.ScsiStatus = 0x08;  // BUSY: any non-zero status counts
-  EXPECT_EQ(PassThroughResult(true, block, data.data()), kStatusCheck);
-  EXPECT_EQ(data[2], 0x42);
-  EXPECT_EQ(data[12], 0x4C);
-  EXPECT_EQ(data[13], 0x4D);
+  const CommandRequest request{kVendorIdentify.data(), 12, data.data(), 16, kDataIn};
+  const CommandResult result = PassThroughResult(c.callSucceeded, c.error,
+                                                 Finished(request, c.scsiStatus, c.moved), request);
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.timedOut, c.timedOut);
+  EXPECT_EQ(result.residual, c.residual);
+  EXPECT_EQ(result.os.code, c.callSucceeded ? 0u : c.error);
+  const bool senseReturned = c.status == kStatusCheck;
+  EXPECT_EQ((std::array<u8, 3>{data[2], data[12], data[13]}),
+            senseReturned ? (std::array<u8, 3>{0x02, 0x3A, 0x02})
+                          : (std::array<u8, 3>{0xA5, 0xA5, 0xA5}));
   for (std::size_t i : {0u, 1u, 3u, 11u, 14u}) EXPECT_EQ(data[i], 0xA5) << "byte " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, PassThroughResultTable,
+    ::testing::Values(
+        ResultCase{"Good", true, 0, 0, 16, kStatusGood, false, 0},
+        ResultCase{"GoodShort", true, 0, 0, 10, kStatusGood, false, 6},
+        ResultCase{"CheckCondition", true, 0, 0x02, 0, kStatusCheck, false, 16},
+        ResultCase{"BusyCountsAsCheck", true, 0, 0x08, 16, kStatusCheck, false, 0},
+        ResultCase{"SemTimeout", false, ERROR_SEM_TIMEOUT, 0, 16, kStatusCallFailed, true, 0},
+        ResultCase{"Timeout", false, ERROR_TIMEOUT, 0, 16, kStatusCallFailed, true, 0},
+        ResultCase{"WaitTimeout", false, WAIT_TIMEOUT, 0, 16, kStatusCallFailed, true, 0},
+        ResultCase{"IoDevice", false, ERROR_IO_DEVICE, 0, 16, kStatusCallFailed, false, 0},
+        ResultCase{"InvalidFunction", false, ERROR_INVALID_FUNCTION, 0, 16, kStatusCallFailed,
+                   false, 0}),
+    [](const ::testing::TestParamInfo<ResultCase>& c) { return std::string(c.param.name); });
+
+TEST(PassThroughResult, SenseInDescriptorFormatGivesTheSameBytes) {
+  std::array<u8, 16> data;
+  data.fill(0xA5);
+  const CommandRequest request{kVendorIdentify.data(), 12, data.data(), 16, kDataIn};
+  PassThroughRequest block = Finished(request, 0x02, 16);
+  const u8 descriptor[] = {0x72, 0x02, 0x3A, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  std::memcpy(block.sense, descriptor, sizeof descriptor);
+  EXPECT_EQ(PassThroughResult(true, 0, block, request).status, kStatusCheck);
+  EXPECT_EQ((std::array<u8, 3>{data[2], data[12], data[13]}), (std::array<u8, 3>{2, 0x3A, 2}));
 }
 
 TEST(PassThroughExecute, CallOnSomethingThatIsNoDeviceFailsWithoutTouchingTheBuffer) {
@@ -95,14 +142,15 @@ TEST(PassThroughExecute, CallOnSomethingThatIsNoDeviceFailsWithoutTouchingTheBuf
   std::array<u8, 36> data;
   data.fill(0xA5);
   const std::array<u8, 6> inquiry{0x12, 0, 0, 0, 0x24, 0};
-  OsError error;
-  CommandRequest request{inquiry.data(), 6, data.data(), 36, kDataIn};
-  request.osError = &error;
-  EXPECT_EQ(PassThroughExecute(file.get(), request), kStatusCallFailed);
-  EXPECT_NE(error.code, 0u) << "the system said why";
-  EXPECT_EQ(PassThroughExecute(INVALID_HANDLE_VALUE, request), kStatusCallFailed);
-  EXPECT_EQ(error.code, static_cast<u32>(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(error.Describe(), "os 6");
+  const CommandRequest request{inquiry.data(), 6, data.data(), 36, kDataIn};
+  CommandResult result = PassThroughExecute(file.get(), request);
+  EXPECT_EQ(result.status, kStatusCallFailed);
+  EXPECT_NE(result.os.code, 0u) << "the system said why";
+  EXPECT_FALSE(result.timedOut);
+  result = PassThroughExecute(INVALID_HANDLE_VALUE, request);
+  EXPECT_EQ(result.status, kStatusCallFailed);
+  EXPECT_EQ(result.os.code, static_cast<u32>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(result.os.Describe(), "os 6");
   EXPECT_EQ(data[0], 0xA5);
   EXPECT_EQ(data[2], 0xA5);
   file.Reset();
@@ -112,11 +160,10 @@ TEST(PassThroughExecute, CallOnSomethingThatIsNoDeviceFailsWithoutTouchingTheBuf
 TEST(PassThroughExecute, CdbLongerThanTheBlockHoldsIsRefusedWithoutAnOsError) {
   std::array<u8, 17> longCdb{};
   std::array<u8, 16> data{};
-  OsError error{5, 0, 0};  // left over from an earlier command
-  CommandRequest request{longCdb.data(), 17, data.data(), 0, kDataIn};
-  request.osError = &error;
-  EXPECT_EQ(PassThroughExecute(INVALID_HANDLE_VALUE, request), kStatusCallFailed);
-  EXPECT_FALSE(error.any()) << "nothing was sent, so the system said nothing";
+  const CommandResult result =
+      PassThroughExecute(INVALID_HANDLE_VALUE, CommandRequest{longCdb.data(), 17, data.data(), 0});
+  EXPECT_EQ(result.status, kStatusCallFailed);
+  EXPECT_FALSE(result.os.any()) << "nothing was sent, so the system said nothing";
 }
 
 template <typename T>
@@ -160,7 +207,7 @@ TEST(PassThroughUnderWine, ScanFindsNoDriveAndSendsNothing) {
     EXPECT_EQ(transport.ScanDrives(), 0);
     std::array<u8, 96> data{};
     const std::array<u8, 6> inquiry{0x12, 0, 0, 0, 0x60, 0};
-    EXPECT_EQ(transport.ExecuteCommand(0, inquiry.data(), 6, data.data(), 96, kDataIn),
+    EXPECT_EQ(transport.ExecuteCommand(0, CommandRequest{inquiry.data(), 6, data.data(), 96}),
               kStatusCallFailed);
   }
   EXPECT_TRUE(testing::ReadLines(tracePath).empty());
@@ -177,7 +224,7 @@ TEST(PassThroughUnderWine, EveryLetterIsACandidateAndNoneIsOpened) {
     EXPECT_FALSE(backend.Probe(letter, request).has_value()) << char('a' + letter);
   }
   backend.Accept(0);  // nothing was probed successfully: nothing to keep
-  EXPECT_EQ(backend.Execute(0, request), kStatusCallFailed);
+  EXPECT_EQ(backend.Execute(0, request).status, kStatusCallFailed);
   // The lock is offered, but there is no device to take it on; the mode is not offered.
   EXPECT_EQ(backend.SetExclusive(0, true), std::optional<bool>(false));
   EXPECT_FALSE(backend.TransferMode(0).offered);

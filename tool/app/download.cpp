@@ -272,8 +272,9 @@ bool Download::BlockForm(ImageFile& file, u8 device) {
     if (!file.Read(ctx_.buffer.data(), blockBytes)) return false;
     if (j == 0) Log("P6");
     vendorWrite_[kVendorWriteBlockCode] = j == 0 ? kBlockCodeFirst : kBlockCodeMiddle;
-    if (ctx_.transport.ExecuteCommand(device, vendorWrite_.data(), write.cdbLength,
-                                      ctx_.buffer.data(), blockBytes, kDataOut) != kStatusGood) {
+    if (ctx_.transport.ExecuteCommand(
+            device, CommandRequest{vendorWrite_.data(), write.cdbLength, ctx_.buffer.data(),
+                                   blockBytes, kDataOut}) != kStatusGood) {
       return false;
     }
   }
@@ -301,8 +302,9 @@ bool Download::FixedHeaderForm(ImageFile& file, u8 device) {
     std::copy(kDiagBlock.begin(), kDiagBlock.end(), ctx_.buffer.begin());
     if (!file.Read(ctx_.buffer.data() + kDiagPageSize, kDiagBlockDataSize)) return false;
     ctx_.buffer[kDiagBlockNumberByte] = static_cast<u8>((j + 1) & 0xFF);
-    if (ctx_.transport.ExecuteCommand(device, block.cdb.data(), block.cdbLength, ctx_.buffer.data(),
-                                      length, kDataOut) != kStatusGood) {
+    if (ctx_.transport.ExecuteCommand(
+            device, CommandRequest{block.cdb.data(), block.cdbLength, ctx_.buffer.data(), length,
+                                   kDataOut}) != kStatusGood) {
       return false;
     }
   }

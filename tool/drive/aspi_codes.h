@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "drive/scsi.h"
+
 namespace veltran::aspi {
 
 inline constexpr char kLibraryName[] = "WNASPI32.DLL";
@@ -28,6 +30,11 @@ inline constexpr std::uint8_t SS_NO_ADAPTERS = 0xE8;
 inline constexpr std::uint8_t SRB_DIR_IN = 0x08;
 inline constexpr std::uint8_t SRB_DIR_OUT = 0x10;
 
+// Host adapter statuses (SRB_HaStat) that say the command ran out of time: while it waited to
+// be processed, and while the adapter processed it.
+inline constexpr std::uint8_t HASTAT_TIMEOUT = 0x09;
+inline constexpr std::uint8_t HASTAT_COMMAND_TIMEOUT = 0x0B;
+
 // Target statuses.
 inline constexpr std::uint8_t STATUS_CHKCOND = 0x02;
 inline constexpr std::uint8_t STATUS_BUSY = 0x08;
@@ -37,4 +44,26 @@ inline constexpr std::size_t SENSE_LEN = 14;
 inline constexpr unsigned kTargetsPerAdapter = 8;
 inline constexpr std::size_t kCdbRoom = 16;
 
+// Whether a final request status, with the host adapter status beside it, says that the command
+// timed out: the manager aborts a request whose time-out expires, and the program aborts none.
+inline constexpr bool IsTimedOut(std::uint8_t srbStatus, std::uint8_t hostAdapterStatus) {
+  return srbStatus == SS_ABORTED || hostAdapterStatus == HASTAT_TIMEOUT ||
+         hostAdapterStatus == HASTAT_COMMAND_TIMEOUT;
+}
+
 }  // namespace veltran::aspi
+
+namespace veltran {
+
+// What the program makes of a request's final status: the status byte itself, the host adapter
+// status beside it, and whether the command timed out. The manager counts a residual only when
+// a request asks it to, and the program's requests do not.
+inline CommandResult AspiCommandResult(std::uint8_t srbStatus, std::uint8_t hostAdapterStatus) {
+  CommandResult result;
+  result.status = srbStatus;
+  result.os.hostStatus = hostAdapterStatus;
+  result.timedOut = aspi::IsTimedOut(srbStatus, hostAdapterStatus);
+  return result;
+}
+
+}  // namespace veltran

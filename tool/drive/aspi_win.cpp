@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "drive/sense.h"
+
 namespace veltran {
 
 u8 WaitForAspiStatus(const aspi::SRB_ExecSCSICmd& srb) {
@@ -28,12 +30,12 @@ u8 WaitForAspiStatus(const aspi::SRB_ExecSCSICmd& srb) {
   }
 }
 
-u8 AspiExecute(aspi::SendASPI32CommandFn send, u8 hostAdapter, u8 target,
-               const CommandRequest& request) {
-  // The manager reports through the status byte alone.
-  ReportOsError(request, OsError{});
-  if (request.data == nullptr || request.cdb == nullptr || request.cdbLength > aspi::kCdbRoom) {
-    return aspi::SS_INVALID_SRB;
+CommandResult AspiExecute(aspi::SendASPI32CommandFn send, u8 hostAdapter, u8 target,
+                          const CommandRequest& request) {
+  // The transport sends only requests that fit; this keeps the copy below within the block.
+  if (request.cdb == nullptr || request.cdbLength > aspi::kCdbRoom ||
+      (request.data == nullptr && request.dataLength != 0)) {
+    return AspiCommandResult(aspi::SS_INVALID_SRB, 0);
   }
   aspi::SRB_ExecSCSICmd srb;
   std::memset(&srb, 0, sizeof srb);
@@ -51,8 +53,8 @@ u8 AspiExecute(aspi::SendASPI32CommandFn send, u8 hostAdapter, u8 target,
 
   send(&srb);  // the return value repeats the status, which the wait reads anyway
   const u8 status = WaitForAspiStatus(srb);
-  if (status == aspi::SS_ERR) CopySenseBytes(srb.SenseArea, request.data);
-  return status;
+  if (status == aspi::SS_ERR) ReturnSense({srb.SenseArea, aspi::SENSE_LEN}, request);
+  return AspiCommandResult(status, srb.SRB_HaStat);
 }
 
 AspiBackend::AspiBackend(std::string libraryName) : libraryName_(std::move(libraryName)) {}
@@ -80,7 +82,7 @@ unsigned AspiBackend::BeginScan() {
   return candidates_;
 }
 
-std::optional<u8> AspiBackend::Probe(unsigned candidate, const CommandRequest& request) {
+std::optional<CommandResult> AspiBackend::Probe(unsigned candidate, const CommandRequest& request) {
   if (candidate >= candidates_) return std::nullopt;
   const Address address = CandidateAddress(candidate);
   return AspiExecute(send_, address.hostAdapter, address.target, request);
@@ -91,11 +93,8 @@ void AspiBackend::Accept(unsigned candidate) {
   devices_.push_back(CandidateAddress(candidate));
 }
 
-u8 AspiBackend::Execute(u8 device, const CommandRequest& request) {
-  if (device >= devices_.size() || send_ == nullptr) {
-    ReportOsError(request, OsError{});
-    return kStatusCallFailed;
-  }
+CommandResult AspiBackend::Execute(u8 device, const CommandRequest& request) {
+  if (device >= devices_.size() || send_ == nullptr) return CommandResult{};
   const Address address = devices_[device];
   return AspiExecute(send_, address.hostAdapter, address.target, request);
 }

@@ -19,10 +19,10 @@ class AspiBackend final : public ScsiBackend {
   explicit AspiBackend(std::string libraryName = aspi::kLibraryName);
 
   unsigned BeginScan() override;
-  std::optional<u8> Probe(unsigned candidate, const CommandRequest& request) override;
+  std::optional<CommandResult> Probe(unsigned candidate, const CommandRequest& request) override;
   void Accept(unsigned candidate) override;
   unsigned MaxDevices() const override { return kMaxDevices; }
-  u8 Execute(u8 device, const CommandRequest& request) override;
+  CommandResult Execute(u8 device, const CommandRequest& request) override;
 
  private:
   struct Address {
@@ -41,12 +41,12 @@ class AspiBackend final : public ScsiBackend {
   std::vector<Address> devices_;
 };
 
-// Sends one command through the manager's entry point and waits for its final status. With
-// SS_ERR, sense bytes 2, 12 and 13 are copied into the data buffer. A request the block cannot
-// carry (no buffer, or a CDB longer than its room) is refused with SS_INVALID_SRB, unsent. The
-// manager has no time-out and no error beside the status: the request's OsError is left zero.
-u8 AspiExecute(aspi::SendASPI32CommandFn send, u8 hostAdapter, u8 target,
-               const CommandRequest& request);
+// Sends one command through the manager's entry point and waits for its final status, which is
+// the result's status; the host adapter status goes beside it, and an aborted or timed-out
+// request is marked timed out. With SS_ERR the sense code is returned in the data buffer. A CDB
+// longer than the block's room, or data without a buffer, is answered SS_INVALID_SRB, unsent.
+CommandResult AspiExecute(aspi::SendASPI32CommandFn send, u8 hostAdapter, u8 target,
+                          const CommandRequest& request);
 // Waits until the manager has set a final status. The manager may finish on another thread;
 // the wait yields the processor between reads and has no time-out of its own.
 u8 WaitForAspiStatus(const aspi::SRB_ExecSCSICmd& srb);

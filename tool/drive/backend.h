@@ -21,15 +21,16 @@ class ScsiBackend {
   virtual unsigned BeginScan() = 0;
   // Sends a probe to a candidate; nothing when the candidate cannot be opened, so no command
   // was sent at all.
-  virtual std::optional<u8> Probe(unsigned candidate, const CommandRequest& request) = 0;
+  virtual std::optional<CommandResult> Probe(unsigned candidate, const CommandRequest& request) = 0;
   // Keeps the candidate just probed as the next device index.
   virtual void Accept(unsigned candidate) = 0;
   // Largest number of devices this back end can address.
   virtual unsigned MaxDevices() const = 0;
 
-  // Sends one command to a device kept by the scan, within the request's time-out, and leaves
-  // what the OS said in the request's OsError.
-  virtual u8 Execute(u8 device, const CommandRequest& request) = 0;
+  // Sends one command to a device kept by the scan, within the request's time-out. The transport
+  // has checked the request (IsSendable) and the device index; a back end still answers an index
+  // it does not know with kStatusCallFailed and sends nothing.
+  virtual CommandResult Execute(u8 device, const CommandRequest& request) = 0;
 
   // Takes (on) or gives back (off) exclusive use of a device, so that nothing else reaches the
   // drive while it is written. Nothing where the platform offers no such lock; else whether the

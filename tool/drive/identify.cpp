@@ -46,8 +46,9 @@ void ApplyIdentitySubstitution(DriveIdentity& identity) {
 
 u8 DriveContext::Send(u8 device, Command command) {
   const CommandSpec& entry = Catalogue(command);
-  return transport.ExecuteCommand(device, entry.cdb.data(), entry.cdbLength, buffer.data(),
-                                  entry.dataLength, entry.direction);
+  return transport.ExecuteCommand(
+      device, CommandRequest{entry.cdb.data(), entry.cdbLength, buffer.data(), entry.dataLength,
+                             entry.direction});
 }
 
 void IdentifyDrive(DriveContext& ctx, u8 device) {

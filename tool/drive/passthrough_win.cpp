@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "drive/sense.h"
+
 namespace veltran {
 
 DeviceHandle OpenCdromDevice(char letter) {
@@ -33,25 +35,42 @@ PassThroughRequest MakePassThroughRequest(const CommandRequest& request) {
   return block;
 }
 
-u8 PassThroughResult(bool callSucceeded, const PassThroughRequest& block, u8* data) {
-  if (!callSucceeded) return kStatusCallFailed;
-  if (block.header.ScsiStatus == 0) return kStatusGood;
-  CopySenseBytes(block.sense, data);
-  return kStatusCheck;
+bool IsPassThroughTimeout(DWORD error) {
+  // STATUS_IO_TIMEOUT reaches the caller as ERROR_SEM_TIMEOUT; the other two are the system's
+  // general time-out codes.
+  return error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT || error == WAIT_TIMEOUT;
 }
 
-u8 PassThroughExecute(HANDLE device, const CommandRequest& request) {
-  if (request.data == nullptr || request.cdb == nullptr ||
-      request.cdbLength > kPassThroughCdbRoom) {
-    ReportOsError(request, OsError{});
-    return kStatusCallFailed;
+CommandResult PassThroughResult(bool callSucceeded, DWORD error, const PassThroughRequest& block,
+                                const CommandRequest& request) {
+  CommandResult result;
+  if (!callSucceeded) {
+    result.os.code = static_cast<u32>(error);
+    result.timedOut = IsPassThroughTimeout(error);
+    return result;
+  }
+  const ULONG moved = block.header.DataTransferLength;
+  if (moved < request.dataLength) result.residual = request.dataLength - moved;
+  if (block.header.ScsiStatus == 0) {
+    result.status = kStatusGood;
+    return result;
+  }
+  ReturnSense({block.sense, kPassThroughSenseLength}, request);
+  result.status = kStatusCheck;
+  return result;
+}
+
+CommandResult PassThroughExecute(HANDLE device, const CommandRequest& request) {
+  // The transport sends only requests that fit; this keeps the block's CDB whole.
+  if (request.cdb == nullptr || request.cdbLength > kPassThroughCdbRoom ||
+      (request.data == nullptr && request.dataLength != 0)) {
+    return CommandResult{};
   }
   PassThroughRequest block = MakePassThroughRequest(request);
   DWORD returned = 0;
   const BOOL ok = DeviceIoControl(device, kIoctlScsiPassThroughDirect, &block, sizeof block, &block,
                                   sizeof block, &returned, nullptr);
-  ReportOsError(request, OsError{ok != FALSE ? 0 : static_cast<u32>(GetLastError())});
-  return PassThroughResult(ok != FALSE, block, request.data);
+  return PassThroughResult(ok != FALSE, ok != FALSE ? 0 : GetLastError(), block, request);
 }
 
 cdrom::ExclusiveLock MakeExclusiveLockRequest(std::string_view callerName) {
@@ -90,17 +109,18 @@ unsigned PassThroughBackend::BeginScan() {
   return kDriveLetters;
 }
 
-std::optional<u8> PassThroughBackend::Probe(unsigned candidate, const CommandRequest& request) {
+std::optional<CommandResult> PassThroughBackend::Probe(unsigned candidate,
+                                                       const CommandRequest& request) {
   // A candidate that was probed but not accepted gives its handle back here.
   probed_.Reset();
   probedCandidate_.reset();
   if (candidate >= kDriveLetters) return std::nullopt;
   DeviceHandle handle = OpenCdromDevice(static_cast<char>('a' + candidate));
   if (!handle) return std::nullopt;
-  const u8 status = PassThroughExecute(handle.get(), request);
+  const CommandResult result = PassThroughExecute(handle.get(), request);
   probed_ = std::move(handle);
   probedCandidate_ = candidate;
-  return status;
+  return result;
 }
 
 void PassThroughBackend::Accept(unsigned candidate) {
@@ -109,11 +129,8 @@ void PassThroughBackend::Accept(unsigned candidate) {
   probedCandidate_.reset();
 }
 
-u8 PassThroughBackend::Execute(u8 device, const CommandRequest& request) {
-  if (device >= devices_.size()) {
-    ReportOsError(request, OsError{});
-    return kStatusCallFailed;
-  }
+CommandResult PassThroughBackend::Execute(u8 device, const CommandRequest& request) {
+  if (device >= devices_.size()) return CommandResult{};
   return PassThroughExecute(devices_[device].get(), request);
 }
 

@@ -19,10 +19,10 @@ using DeviceHandle = UniqueFileHandle;
 class PassThroughBackend final : public ScsiBackend {
  public:
   unsigned BeginScan() override;
-  std::optional<u8> Probe(unsigned candidate, const CommandRequest& request) override;
+  std::optional<CommandResult> Probe(unsigned candidate, const CommandRequest& request) override;
   void Accept(unsigned candidate) override;
   unsigned MaxDevices() const override { return kDriveLetters; }
-  u8 Execute(u8 device, const CommandRequest& request) override;
+  CommandResult Execute(u8 device, const CommandRequest& request) override;
   // The CD-ROM class driver's exclusive-access lock, on the handle that sends the commands.
   std::optional<bool> SetExclusive(u8 device, bool on) override;
 
@@ -39,13 +39,17 @@ DeviceHandle OpenCdromDevice(char letter);
 // The request block for one command, the data buffer passed by pointer, with the request's
 // time-out.
 PassThroughRequest MakePassThroughRequest(const CommandRequest& request);
-// The command status of a finished call: 0xFF when the call failed, 1 for good status, else 4
-// with sense bytes 2, 12 and 13 copied into the data buffer.
-u8 PassThroughResult(bool callSucceeded, const PassThroughRequest& block, u8* data);
-// Sends one command on an open device handle; a failed call leaves the system's error code in
-// the request's OsError. A request the block cannot carry (no buffer, or a CDB longer than its
-// room) is refused with 0xFF and nothing is sent.
-u8 PassThroughExecute(HANDLE device, const CommandRequest& request);
+// Whether a system error code of the call says that the command ran out of time.
+bool IsPassThroughTimeout(DWORD error);
+// The result of a finished call: 0xFF with the system's error code when the call failed (timed
+// out for the codes above), else 1 for good status or 4 with the sense code returned in the
+// data buffer, and the bytes the driver did not move (it lowers DataTransferLength to the count
+// it moved).
+CommandResult PassThroughResult(bool callSucceeded, DWORD error, const PassThroughRequest& block,
+                                const CommandRequest& request);
+// Sends one command on an open device handle. A request the block cannot carry (a CDB longer
+// than its room, or data without a buffer) is refused with 0xFF and nothing is sent.
+CommandResult PassThroughExecute(HANDLE device, const CommandRequest& request);
 
 // The name this program locks drives under, as other programs are told it.
 inline constexpr std::string_view kExclusiveCallerName = "VELTRAN";

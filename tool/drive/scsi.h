@@ -18,7 +18,8 @@ inline constexpr u8 kStatusGood = 1;
 inline constexpr u8 kStatusCheck = 4;
 inline constexpr u8 kStatusCallFailed = 0xFF;
 
-// Direction argument: 0 moves data from the drive, anything else to the drive.
+// Direction argument: 0 moves data from the drive, 1 to the drive. The transport sends no other
+// value; a back end given one anyway treats it as to the drive.
 inline constexpr u8 kDataIn = 0;
 inline constexpr u8 kDataOut = 1;
 
@@ -47,7 +48,8 @@ struct OsError {
   std::string Describe() const;
 };
 
-// What a caller hands to ExecuteCommand besides the device index.
+// What a caller hands to ExecuteCommand besides the device index. The transport sends only a
+// request that IsSendable accepts.
 struct CommandRequest {
   const u8* cdb = nullptr;
   u8 cdbLength = 0;
@@ -55,13 +57,33 @@ struct CommandRequest {
   u32 dataLength = 0;
   u8 direction = kDataIn;
   u32 timeoutSeconds = kDefaultTimeoutSeconds;  // ASPI has no time-out of its own
-  OsError* osError = nullptr;  // where the back end leaves what the OS said, when given
 };
 
-// Fills the caller's OsError of a request, when it gave one.
-inline void ReportOsError(const CommandRequest& request, const OsError& error) {
-  if (request.osError != nullptr) *request.osError = error;
+// The CDB lengths a request may have: the shortest command group and the room of every back
+// end's request block.
+inline constexpr u8 kMinCdbLength = 6;
+inline constexpr u8 kMaxCdbLength = 16;
+
+// Whether a request can go to a drive: a CDB of 6 to 16 bytes, a buffer whenever there is data
+// to move, and one of the two directions.
+inline bool IsSendable(const CommandRequest& request) {
+  return request.cdb != nullptr && request.cdbLength >= kMinCdbLength &&
+         request.cdbLength <= kMaxCdbLength &&
+         (request.data != nullptr || request.dataLength == 0) &&
+         (request.direction == kDataIn || request.direction == kDataOut);
 }
+
+// What became of one command: the status byte the callers test, and beside it what the OS said,
+// whether the command ran out of time, and how many bytes of the data length were not moved
+// (where the OS tells; 0 otherwise).
+struct CommandResult {
+  u8 status = kStatusCallFailed;
+  OsError os;
+  bool timedOut = false;
+  u32 residual = 0;
+
+  bool ok() const { return status == kStatusGood; }
+};
 
 // The transfer mode of a drive's ATA device where the platform tells it: `offered` is false
 // where the platform has no such facility; `mode` is empty when it has but the mode cannot be
@@ -73,13 +95,5 @@ struct TransferModeRead {
 };
 // True for a DMA mode, false for PIO; nothing for a text that is neither.
 std::optional<bool> IsDmaTransferMode(const std::string& mode);
-
-// The three sense bytes a non-good status leaves in the caller's buffer, at the positions they
-// have in fixed-format sense data.
-inline void CopySenseBytes(const u8* sense, u8* data) {
-  data[2] = sense[2];
-  data[12] = sense[12];
-  data[13] = sense[13];
-}
 
 }  // namespace veltran

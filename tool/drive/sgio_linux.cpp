@@ -15,11 +15,13 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "drive/ata_sysfs_linux.h"
 #include "drive/backend.h"
+#include "drive/sense.h"
 
 namespace veltran {
 
@@ -41,25 +43,49 @@ sg_io_hdr_t MakeSgIoHeader(const CommandRequest& request, u8* sense, unsigned ch
   return hdr;
 }
 
-u8 SgIoResult(const sg_io_hdr_t& hdr, const CommandRequest& request) {
-  // "Sense data present" comes with a check condition and is no failure of the call.
-  constexpr unsigned kDriverSense = 0x08;
-  if (hdr.host_status != 0 || (hdr.driver_status & ~kDriverSense & 0x0F) != 0) {
-    ReportOsError(request, OsError{0, hdr.host_status, hdr.driver_status});
-    return kStatusCallFailed;
-  }
-  ReportOsError(request, OsError{});
-  if (hdr.status == 0) return kStatusGood;
-  CopySenseBytes(hdr.sbp, request.data);
-  return kStatusCheck;
+namespace {
+
+// Host adapter and driver statuses of the SG_IO header (the kernel's DID_ and DRIVER_ values).
+// The header's info field has no time-out bit: SG_INFO_CHECK only says that one of the
+// statuses is not zero.
+constexpr unsigned kHostTimedOut = 0x03;    // DID_TIME_OUT
+constexpr unsigned kDriverByte = 0x0F;      // the high nibble holds suggestions only
+constexpr unsigned kDriverTimedOut = 0x06;  // DRIVER_TIMEOUT
+constexpr unsigned kDriverSense = 0x08;     // sense data present: no failure of the call
+
+u32 Residual(const sg_io_hdr_t& hdr) {
+  if (hdr.resid <= 0) return 0;
+  return std::min(static_cast<u32>(hdr.resid), hdr.dxfer_len);
 }
 
-u8 SendSgIo(int fd, const CommandRequest& request) {
+}  // namespace
+
+CommandResult SgIoResult(const sg_io_hdr_t& hdr, const CommandRequest& request) {
+  CommandResult result;
+  result.residual = Residual(hdr);
+  const unsigned driver = hdr.driver_status & kDriverByte & ~kDriverSense;
+  if (hdr.host_status != 0 || driver != 0) {
+    result.os = OsError{0, hdr.host_status, hdr.driver_status};
+    result.timedOut = hdr.host_status == kHostTimedOut || driver == kDriverTimedOut;
+    return result;
+  }
+  if (hdr.status == 0) {
+    result.status = kStatusGood;
+    return result;
+  }
+  const std::size_t senseLength = std::min(hdr.sb_len_wr, hdr.mx_sb_len);
+  ReturnSense(std::span<const u8>(hdr.sbp, senseLength), request);
+  result.status = kStatusCheck;
+  return result;
+}
+
+CommandResult SendSgIo(int fd, const CommandRequest& request) {
   std::array<u8, 32> sense{};
   sg_io_hdr_t hdr = MakeSgIoHeader(request, sense.data(), static_cast<unsigned char>(sense.size()));
   if (::ioctl(fd, SG_IO, &hdr) < 0) {
-    ReportOsError(request, OsError{static_cast<u32>(errno)});
-    return kStatusCallFailed;
+    CommandResult refused;
+    refused.os.code = static_cast<u32>(errno);
+    return refused;
   }
   return SgIoResult(hdr, request);
 }
@@ -129,7 +155,7 @@ class SgioBackend final : public ScsiBackend {
     return static_cast<unsigned>(nodes_.size());
   }
 
-  std::optional<u8> Probe(unsigned candidate, const CommandRequest& request) override {
+  std::optional<CommandResult> Probe(unsigned candidate, const CommandRequest& request) override {
     probed_.Reset();
     const std::string path = DevicePath(nodes_.at(candidate));
     const int fd = OpenNode(path, DeviceOpenFlags(false));
@@ -147,11 +173,8 @@ class SgioBackend final : public ScsiBackend {
 
   unsigned MaxDevices() const override { return kMaxOpticalDevices; }
 
-  u8 Execute(u8 device, const CommandRequest& request) override {
-    if (device >= devices_.size()) {
-      ReportOsError(request, OsError{});
-      return kStatusCallFailed;
-    }
+  CommandResult Execute(u8 device, const CommandRequest& request) override {
+    if (device >= devices_.size()) return CommandResult{};
     return SendSgIo(devices_[device].fd.get(), request);
   }
 

@@ -15,12 +15,12 @@ namespace veltran {
 // The request header for one command; the sense bytes land in `sense`, which must outlive the
 // call. The time-out is the request's, in milliseconds, capped at what the header can hold.
 sg_io_hdr_t MakeSgIoHeader(const CommandRequest& request, u8* sense, unsigned char senseLength);
-// The status of a call the kernel accepted: 0xFF when the host adapter or the driver failed it
-// (their statuses left in the request's OsError), 1 for good status, else 4 with sense bytes
-// 2, 12 and 13 copied into the data buffer.
-u8 SgIoResult(const sg_io_hdr_t& header, const CommandRequest& request);
-// Sends one command on an open descriptor; a refused call leaves errno in the request's OsError.
-u8 SendSgIo(int fd, const CommandRequest& request);
+// The result of a call the kernel accepted: 0xFF when the host adapter or the driver failed it
+// (their statuses in the OsError; a time-out of either marks the result timed out), 1 for good
+// status, else 4 with the sense code returned in the data buffer. The residual is the kernel's.
+CommandResult SgIoResult(const sg_io_hdr_t& header, const CommandRequest& request);
+// Sends one command on an open descriptor; a call the kernel refuses gives 0xFF with errno.
+CommandResult SendSgIo(int fd, const CommandRequest& request);
 
 // The flags a device node is opened with, with or without exclusive use.
 int DeviceOpenFlags(bool exclusive);

@@ -27,11 +27,17 @@ std::string Trace::ScsiLine(unsigned device, const CommandRequest& request, u8 s
   return "scsi " + std::to_string(device) + " " + cdb + tail;
 }
 
-void Trace::Scsi(unsigned device, const CommandRequest& request, u8 status, const OsError& error) {
-  if (!enabled()) return;
-  std::string line = ScsiLine(device, request, status);
-  if (status == kStatusCallFailed && error.any()) line += " " + error.Describe();
-  Write(line);
+std::string Trace::ScsiLine(unsigned device, const CommandRequest& request,
+                            const CommandResult& result) {
+  std::string line = ScsiLine(device, request, result.status);
+  if (result.timedOut) line += " timeout";
+  if (result.residual != 0) line += " residual " + std::to_string(result.residual);
+  if (result.status == kStatusCallFailed && result.os.any()) line += " " + result.os.Describe();
+  return line;
+}
+
+void Trace::Scsi(unsigned device, const CommandRequest& request, const CommandResult& result) {
+  if (enabled()) Write(ScsiLine(device, request, result));
 }
 
 void Trace::Lock(unsigned device, bool on, bool succeeded) {

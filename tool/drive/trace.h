@@ -21,16 +21,19 @@ class Trace {
   bool enabled() const { return file_ != nullptr; }
   bool ok() const { return ok_; }
 
-  // "scsi <device> <cdb> <in|out> <length> <status> <crc32 of the data buffer after the command>"
-  // A call that failed in the OS (status 0xFF) carries what the OS said at the end of its line.
-  void Scsi(unsigned device, const CommandRequest& request, u8 status, const OsError& error = {});
+  // "scsi <device> <cdb> <in|out> <length> <status> <crc32 of the data buffer after the command>",
+  // then " timeout" for a command that ran out of time, " residual <bytes>" where bytes of the
+  // length were not moved, and what the OS said when the call itself failed (status 0xFF).
+  void Scsi(unsigned device, const CommandRequest& request, const CommandResult& result);
   // "lock <device> on|off ok|fail"
   void Lock(unsigned device, bool on, bool succeeded);
   void Kill(std::string_view executableName);
   void Restart(bool accepted);
 
-  // The line Scsi() writes, without the newline.
+  // The line Scsi() writes, without the newline; the first form has the fields every line has.
   static std::string ScsiLine(unsigned device, const CommandRequest& request, u8 status);
+  static std::string ScsiLine(unsigned device, const CommandRequest& request,
+                              const CommandResult& result);
 
  private:
   void Write(const std::string& line);

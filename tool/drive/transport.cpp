@@ -24,11 +24,11 @@ u8 DriveTransport::ScanDrives() {
     std::fill_n(scratch.begin(), std::max<std::size_t>(inquiry.dataLength, 14), u8{0});
     const CommandRequest request{inquiry.cdb.data(), inquiry.cdbLength, scratch.data(),
                                  inquiry.dataLength, inquiry.direction};
-    const std::optional<u8> status = backend_->Probe(candidate, request);
-    if (!status) continue;
-    trace_.Scsi(count_, request, *status);
+    const std::optional<CommandResult> result = backend_->Probe(candidate, request);
+    if (!result) continue;
+    trace_.Scsi(count_, request, *result);
     // The whole byte is compared: a drive that is not connected has another qualifier.
-    if (*status == kStatusGood && scratch[0] == kOpticalPeripheral) {
+    if (result->ok() && scratch[0] == kOpticalPeripheral) {
       backend_->Accept(candidate);
       ++count_;
     }
@@ -36,27 +36,11 @@ u8 DriveTransport::ScanDrives() {
   return count_;
 }
 
-u8 DriveTransport::ExecuteCommand(u8 device, const u8* cdb, u8 cdbLength, u8* data, u32 dataLength,
-                                  u8 direction) {
-  return ExecuteCommand(device, CommandRequest{cdb, cdbLength, data, dataLength, direction});
-}
-
-u8 DriveTransport::ExecuteCommand(u8 device, const CommandRequest& request) {
-  if (device >= count_) return kStatusCallFailed;
-  OsError error;
-  CommandRequest sent = request;
-  sent.osError = &error;
-  const u8 status = backend_->Execute(device, sent);
-  trace_.Scsi(device, sent, status, error);
-  ReportOsError(request, error);
-  std::lock_guard lock(osErrorMutex_);
-  lastOsError_ = error;
-  return status;
-}
-
-OsError DriveTransport::LastOsError() const {
-  std::lock_guard lock(osErrorMutex_);
-  return lastOsError_;
+CommandResult DriveTransport::Execute(u8 device, const CommandRequest& request) {
+  if (device >= count_ || !IsSendable(request)) return CommandResult{};
+  const CommandResult result = backend_->Execute(device, request);
+  trace_.Scsi(device, request, result);
+  return result;
 }
 
 std::optional<bool> DriveTransport::SetExclusive(u8 device, bool on) {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,16 +19,18 @@ class DriveTransport {
   // when the command succeeds and the reply's first byte is 0x05. Returns the device count.
   u8 ScanDrives();
 
-  // Sends one command to a device found by the scan and returns its status. A device index at
-  // or beyond the count is refused with kStatusCallFailed and nothing is sent.
-  u8 ExecuteCommand(u8 device, const u8* cdb, u8 cdbLength, u8* data, u32 dataLength, u8 direction);
-  u8 ExecuteCommand(u8 device, const CommandRequest& request);
+  // Sends one command to a device found by the scan and returns what became of it. A device
+  // index at or beyond the count, or a request IsSendable refuses, gets kStatusCallFailed with
+  // nothing sent and nothing traced.
+  CommandResult Execute(u8 device, const CommandRequest& request);
+  // The status byte of Execute: 1 for success, anything else a failure.
+  u8 ExecuteCommand(u8 device, const CommandRequest& request) {
+    return Execute(device, request).status;
+  }
 
   u8 DeviceCount() const { return count_; }
   Trace& trace() { return trace_; }
 
-  // What the OS said about the last command sent through ExecuteCommand.
-  OsError LastOsError() const;
   // Exclusive use of a device around a download; traced as "lock <device> on|off ok|fail" where
   // the platform offers it. Nothing where it does not.
   std::optional<bool> SetExclusive(u8 device, bool on);
@@ -41,8 +42,6 @@ class DriveTransport {
   std::unique_ptr<ScsiBackend> backend_;
   Trace& trace_;
   u8 count_ = 0;
-  mutable std::mutex osErrorMutex_;
-  OsError lastOsError_;
 };
 
 }  // namespace veltran

@@ -116,20 +116,29 @@ DriveReply VirtualDrive::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength
   std::lock_guard lock(mutex_);
   ++received_;
   for (const ScenarioFault& fault : config_.faults) {
-    if (fault.at != received_) continue;
-    DriveReply r;
-    switch (fault.kind) {
-      case ScenarioFault::Kind::kCheck:
-        return Check(fault.sense[0], fault.sense[1], fault.sense[2]);
-      case ScenarioFault::Kind::kBusy:
-        r.kind = DriveReply::Kind::kBusy;
-        return r;
-      case ScenarioFault::Kind::kTransport:
-        r.kind = DriveReply::Kind::kTransportFailure;
-        return r;
-    }
+    if (fault.at == received_) return FaultReply(fault);
   }
   return Dispatch(cdb, cdbLength, data, length, toDrive);
+}
+
+DriveReply VirtualDrive::FaultReply(const ScenarioFault& fault) {
+  DriveReply r;
+  switch (fault.kind) {
+    case ScenarioFault::Kind::kCheck:
+      r = Check(fault.sense[0], fault.sense[1], fault.sense[2]);
+      break;
+    case ScenarioFault::Kind::kBusy:
+      r.kind = DriveReply::Kind::kBusy;
+      break;
+    case ScenarioFault::Kind::kTransport:
+      r.kind = DriveReply::Kind::kTransportFailure;
+      break;
+    case ScenarioFault::Kind::kTimeout:
+      r.kind = DriveReply::Kind::kTimeout;
+      break;
+  }
+  r.residual = fault.residual;
+  return r;
 }
 
 DriveReply VirtualDrive::Dispatch(const std::uint8_t* cdb, std::uint8_t cdbLength,

@@ -17,9 +17,11 @@
 namespace veltran {
 
 struct DriveReply {
-  enum class Kind { kGood, kCheck, kBusy, kTransportFailure };
+  enum class Kind { kGood, kCheck, kBusy, kTransportFailure, kTimeout };
   Kind kind = Kind::kGood;
   std::array<std::uint8_t, 32> sense{};  // fixed-format sense data for kCheck
+  // Bytes of the data length the drive did not move; the back end caps it at the length.
+  std::uint32_t residual = 0;
 };
 
 // An image as the drive received it: one piece per command, so that taking a block costs one
@@ -61,6 +63,7 @@ class VirtualDrive {
   std::vector<std::vector<std::uint8_t>> receivedImages() const;
 
  private:
+  static DriveReply FaultReply(const ScenarioFault& fault);
   DriveReply Dispatch(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
                       std::uint32_t length, bool toDrive);
   DriveReply Inquiry(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length);

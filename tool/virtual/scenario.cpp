@@ -190,16 +190,19 @@ void Reader::Inquiry(const Json& j, const std::string& where, ScenarioDrive& d) 
 }
 
 ScenarioFault Reader::Fault(const Json& j, const std::string& where) const {
-  RequireObject(j, where, {"at", "status", "sense"});
+  RequireObject(j, where, {"at", "status", "sense", "residual"});
   ScenarioFault f;
   if (!j.contains("at")) Fail(where, "missing \"at\"");
   f.at = Number(j["at"], where + ".at", 0xFFFFFFFFu);
   if (f.at == 0) Fail(where + ".at", "commands are counted from 1");
   if (!j.contains("status")) Fail(where, "missing \"status\"");
-  const std::string status = Choice(j["status"], where + ".status", {"check", "busy", "transport"});
-  f.kind = status == "check"  ? ScenarioFault::Kind::kCheck
-           : status == "busy" ? ScenarioFault::Kind::kBusy
-                              : ScenarioFault::Kind::kTransport;
+  const std::string status =
+      Choice(j["status"], where + ".status", {"check", "busy", "transport", "timeout"});
+  f.kind = status == "check"       ? ScenarioFault::Kind::kCheck
+           : status == "busy"      ? ScenarioFault::Kind::kBusy
+           : status == "transport" ? ScenarioFault::Kind::kTransport
+                                   : ScenarioFault::Kind::kTimeout;
+  if (j.contains("residual")) f.residual = Number(j["residual"], where + ".residual", 0xFFFFFFFFu);
   if (j.contains("sense")) {
     const Json& sense = j["sense"];
     if (!sense.is_array() || sense.size() != 3) {

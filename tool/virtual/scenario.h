@@ -13,10 +13,13 @@
 namespace veltran {
 
 struct ScenarioFault {
-  enum class Kind { kCheck, kBusy, kTransport };
+  // Check condition with sense, busy without sense, a call that fails, a call that times out.
+  enum class Kind { kCheck, kBusy, kTransport, kTimeout };
   std::uint32_t at = 0;  // the drive's command count, from 1
   Kind kind = Kind::kCheck;
   std::array<std::uint8_t, 3> sense{};  // key, ASC, ASCQ
+  // Bytes of the command's data length that were not moved, as the host reports them.
+  std::uint32_t residual = 0;
 };
 
 struct ScenarioDrive {

@@ -25,6 +25,7 @@
 
 #include "drive/aspi_abi.h"
 #include "drive/catalogue.h"
+#include "drive/sense.h"
 #include "drive/trace.h"
 #include "virtual/machine.h"
 #include "virtual/scenario.h"
@@ -162,6 +163,9 @@ class Manager {
         std::copy_n(reply.sense.begin(), std::min(sizeof srb.SenseArea, reply.sense.size()),
                     srb.SenseArea);
         return aspi::SS_ERR;
+      case DriveReply::Kind::kTimeout:
+        srb.SRB_HaStat = aspi::HASTAT_COMMAND_TIMEOUT;
+        break;
       case DriveReply::Kind::kTransportFailure:
         break;
     }
@@ -191,18 +195,18 @@ class Manager {
       numbers_.Assign(srb.SRB_HaId, srb.SRB_Target);
     }
     if (!trace_) return;
-    // The caller's buffer as the caller will see it: with SS_ERR the back end copies three
-    // sense bytes into it before its own trace line is written.
+    // The caller's buffer as the caller will see it: with SS_ERR the back end returns the
+    // sense code in it before its own trace line is written.
     std::vector<std::uint8_t> after(std::max<std::size_t>(srb.SRB_BufLen, 14));
     if (srb.SRB_BufLen > 0) std::memcpy(after.data(), srb.SRB_BufPointer, srb.SRB_BufLen);
-    if (status == aspi::SS_ERR) CopySenseBytes(srb.SenseArea, after.data());
     CommandRequest request;
     request.cdb = srb.CDBByte;
     request.cdbLength = srb.SRB_CDBLen;
     request.data = after.data();
     request.dataLength = srb.SRB_BufLen;
     request.direction = (srb.SRB_Flags & aspi::SRB_DIR_OUT) != 0 ? kDataOut : kDataIn;
-    trace_->Scsi(device, request, status);
+    if (status == aspi::SS_ERR) ReturnSense({srb.SenseArea, aspi::SENSE_LEN}, request);
+    trace_->Scsi(device, request, AspiCommandResult(status, srb.SRB_HaStat));
   }
 
   std::unique_ptr<VirtualMachine> machine_;

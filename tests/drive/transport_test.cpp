@@ -1,0 +1,183 @@
+// The transport: which requests reach a back end, and the trace line of a command that timed
+// out or moved less than its length on each platform.
+#include "drive/transport.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "drive/catalogue.h"
+#include "support/virtual_rig.h"
+
+namespace veltran {
+namespace {
+
+// One drive that answers the scan and then whatever result the test gives it.
+class ScriptedBackend final : public ScsiBackend {
+ public:
+  explicit ScriptedBackend(CommandResult next, int& sent) : next_(next), sent_(sent) {}
+
+  unsigned BeginScan() override { return 1; }
+  std::optional<CommandResult> Probe(unsigned /*candidate*/, const CommandRequest& r) override {
+    r.data[0] = kOpticalPeripheral;
+    return CommandResult{kStatusGood, {}, false, 0};
+  }
+  void Accept(unsigned /*candidate*/) override {}
+  unsigned MaxDevices() const override { return 1; }
+  CommandResult Execute(u8 /*device*/, const CommandRequest& /*request*/) override {
+    ++sent_;
+    return next_;
+  }
+
+ private:
+  CommandResult next_;
+  int& sent_;
+};
+
+class TransportOverScript : public ::testing::Test {
+ protected:
+  void Start(CommandResult next) {
+    transport_ =
+        std::make_unique<DriveTransport>(std::make_unique<ScriptedBackend>(next, sent_), trace_);
+    ASSERT_EQ(transport_->ScanDrives(), 1);
+    std::ofstream(tracePath_.path(), std::ios::trunc);
+  }
+  std::vector<std::string> TraceLines() const { return testing::ReadLines(tracePath_.path()); }
+
+  testing::TempFile tracePath_{"veltran-transport-trace"};
+  Trace trace_{tracePath_.path().string()};
+  int sent_ = 0;
+  std::unique_ptr<DriveTransport> transport_;
+  std::array<u8, 16> cdb_{0x12, 0, 0, 0, 0x24, 0};
+  std::array<u8, 64> data_{};
+};
+
+struct BadRequest {
+  const char* name;
+  u8 device;
+  bool withCdb;
+  u8 cdbLength;
+  bool withData;
+  u32 dataLength;
+  u8 direction;
+};
+
+void PrintTo(const BadRequest& c, std::ostream* os) { *os << c.name; }
+
+class RefusedRequest : public TransportOverScript,
+                       public ::testing::WithParamInterface<BadRequest> {};
+
+TEST_P(RefusedRequest, IsNeitherSentNorTracedAndFailsTheCall) {
+  Start(CommandResult{kStatusGood, {}, false, 0});
+  const BadRequest& c = GetParam();
+  const CommandRequest request{c.withCdb ? cdb_.data() : nullptr, c.cdbLength,
+                               c.withData ? data_.data() : nullptr, c.dataLength, c.direction};
+  const CommandResult result = transport_->Execute(c.device, request);
+  EXPECT_EQ(result.status, kStatusCallFailed);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_FALSE(result.os.any());
+  EXPECT_EQ(transport_->ExecuteCommand(c.device, request), kStatusCallFailed);
+  EXPECT_EQ(sent_, 0);
+  EXPECT_TRUE(TraceLines().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, RefusedRequest,
+    ::testing::Values(BadRequest{"DeviceBeyondTheScan", 1, true, 6, true, 36, kDataIn},
+                      BadRequest{"LastDeviceIndex", 255, true, 6, true, 36, kDataIn},
+                      BadRequest{"NoCdb", 0, false, 6, true, 36, kDataIn},
+                      BadRequest{"EmptyCdb", 0, true, 0, true, 36, kDataIn},
+                      BadRequest{"CdbOfFive", 0, true, 5, true, 36, kDataIn},
+                      BadRequest{"CdbOfSeventeen", 0, true, 17, true, 36, kDataIn},
+                      BadRequest{"CdbOf255", 0, true, 255, true, 36, kDataIn},
+                      BadRequest{"DataWithoutBuffer", 0, true, 6, false, 36, kDataOut},
+                      BadRequest{"DirectionTwo", 0, true, 6, true, 36, 2},
+                      BadRequest{"DirectionFF", 0, true, 6, true, 0, 0xFF}),
+    [](const ::testing::TestParamInfo<BadRequest>& c) { return std::string(c.param.name); });
+
+TEST_F(TransportOverScript, RequestsAtTheLimitsAreSent) {
+  Start(CommandResult{kStatusGood, {}, false, 0});
+  const std::vector<CommandRequest> requests{
+      {cdb_.data(), 6, data_.data(), 36, kDataIn},
+      {cdb_.data(), 16, data_.data(), 36, kDataOut},
+      {cdb_.data(), 12, nullptr, 0, kDataIn},  // no data: no buffer needed
+  };
+  for (const CommandRequest& request : requests) {
+    EXPECT_EQ(transport_->ExecuteCommand(0, request), kStatusGood);
+  }
+  EXPECT_EQ(sent_, 3);
+  EXPECT_EQ(TraceLines().size(), 3u);
+}
+
+struct VirtualFault {
+  const char* name;
+  const char* platform;
+  const char* fault;
+  Command command;
+  const char* line;
+  std::uint64_t waitedMs;  // virtual time the command took
+};
+
+void PrintTo(const VirtualFault& c, std::ostream* os) { *os << c.name; }
+
+class VirtualFaultTrace : public ::testing::TestWithParam<VirtualFault> {};
+
+// Each platform reports a time-out and a residual as its back end does: the pass-through and
+// SG_IO wait out the request's time-out and fail the call, the ASPI manager aborts the request;
+// the pass-through counts no residual of a failed call, the ASPI manager counts none at all.
+TEST_P(VirtualFaultTrace, ShowsTimeOutAndResidualAsThePlatformReportsThem) {
+  const VirtualFault& c = GetParam();
+  const std::string place =
+      std::string(c.platform) == "9x" ? R"("host_adapter": 0, "target": 1)" : R"("letter": "e")";
+  testing::VirtualRig rig(std::string(R"({"platform": ")") + c.platform + R"(", "drives": [{)" +
+                          place + R"(, "inquiry": {"peripheral": 5}, "faults": [)" + c.fault +
+                          "]}]}");
+  ASSERT_EQ(rig.transport().ScanDrives(), 1);
+  rig.buffer().fill(0);
+  rig.ClearTrace();
+  const std::uint64_t before = rig.machine().clock().NowMs();
+  rig.ctx().Send(0, c.command);
+  EXPECT_EQ(rig.TraceLines(), std::vector<std::string>{c.line});
+  EXPECT_EQ(rig.machine().clock().NowMs() - before, c.waitedMs);
+}
+
+constexpr char kTimeout[] = R"({"at": 2, "status": "timeout"})";
+constexpr char kShortCheck[] =
+    R"({"at": 2, "status": "check", "sense": [5, 36, 0], "residual": 6})";
+constexpr char kShortFailure[] = R"({"at": 2, "status": "transport", "residual": 100})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Platforms, VirtualFaultTrace,
+    ::testing::Values(
+        VirtualFault{"NtTimeout", "nt", kTimeout, Command::kTestUnitReady,
+                     "scsi 0 000000000000 in 0 ff 00000000 timeout os 121", 60000},
+        VirtualFault{"LinuxTimeout", "linux", kTimeout, Command::kTestUnitReady,
+                     "scsi 0 000000000000 in 0 ff 00000000 timeout os 0 host 3 driver 0", 60000},
+        // Everything a line can carry, in its order.
+        VirtualFault{
+            "LinuxShortTimeout", "linux", R"({"at": 2, "status": "timeout", "residual": 3})",
+            Command::kVendorIdentify,
+            "scsi 0 ff00ff0000000000000000aa in 8 ff 6522df69 timeout residual 3 os 0 host 3 "
+            "driver 0",
+            60000},
+        VirtualFault{"AspiTimeout", "9x", kTimeout, Command::kTestUnitReady,
+                     "scsi 0 000000000000 in 0 02 00000000 timeout", 0},
+        VirtualFault{"AspiTransportIsAnAbortedRequest", "9x", kShortFailure,
+                     Command::kTestUnitReady, "scsi 0 000000000000 in 0 02 00000000 timeout", 0},
+        VirtualFault{"NtShortCheck", "nt", kShortCheck, Command::kVendorIdentify,
+                     "scsi 0 ff00ff0000000000000000aa in 8 04 35ef4eda residual 6", 0},
+        VirtualFault{"LinuxShortCheck", "linux", kShortCheck, Command::kVendorIdentify,
+                     "scsi 0 ff00ff0000000000000000aa in 8 04 35ef4eda residual 6", 0},
+        VirtualFault{"AspiShortCheck", "9x", kShortCheck, Command::kVendorIdentify,
+                     "scsi 0 ff00ff0000000000000000aa in 8 04 35ef4eda", 0},
+        VirtualFault{"LinuxFailureCappedAtTheLength", "linux", kShortFailure,
+                     Command::kVendorIdentify,
+                     "scsi 0 ff00ff0000000000000000aa in 8 ff 6522df69 residual 8", 0},
+        VirtualFault{"NtFailureCountsNothing", "nt", kShortFailure, Command::kVendorIdentify,
+                     "scsi 0 ff00ff0000000000000000aa in 8 ff 6522df69", 0}),
+    [](const ::testing::TestParamInfo<VirtualFault>& c) { return std::string(c.param.name); });
+
+}  // namespace
+}  // namespace veltran
