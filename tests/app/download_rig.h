@@ -143,13 +143,8 @@ class DownloadRun {
 
  private:
   void Fire(TimerId timer) {
-    if (timer == TimerId::kTimer1) {
-      form_->Timer1Timer();
-      if (form_->download().restartAccepted()) window_.Close();
-    } else if (timer == TimerId::kTimer3) {
-      MarkStart();
-      form_->Timer3Timer();
-    }
+    if (timer == TimerId::kTimer3) MarkStart();
+    form_->OnTimer(timer);
     QuitWhenIdle();
   }
 
@@ -159,13 +154,9 @@ class DownloadRun {
     startedLine_ = TraceLines().size();
   }
 
-  // Nothing can happen any more once no timer runs and no worker holds the drive.
+  // Nothing can happen any more once the core may end and no work is left.
   void QuitWhenIdle() {
-    if (form_->FinalCommandRunning() || loop_.WorkPending() ||
-        loop_.TimerEnabled(TimerId::kTimer1) || loop_.TimerEnabled(TimerId::kTimer3)) {
-      return;
-    }
-    loop_.Quit();
+    if (form_->MayEnd() && !loop_.WorkPending()) loop_.Quit();
   }
 
   TempFolder folder_;
