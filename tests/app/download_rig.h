@@ -140,6 +140,8 @@ class DownloadRun {
             lines.end()};
   }
   std::vector<std::string> LiveLog() const { return ReadLines(folder_.path() / "VELTRAN.TMP"); }
+  // The window's latest event when the loop first found that the program may end.
+  const std::string& endedAfter() const { return endedAfter_; }
 
  private:
   void Fire(TimerId timer) {
@@ -156,7 +158,9 @@ class DownloadRun {
 
   // Nothing can happen any more once the core may end and no work is left.
   void QuitWhenIdle() {
-    if (form_->MayEnd() && !loop_.WorkPending()) loop_.Quit();
+    if (!form_->MayEnd() || loop_.WorkPending()) return;
+    if (!window_.events.empty()) endedAfter_ = window_.events.back();
+    loop_.Quit();
   }
 
   TempFolder folder_;
@@ -174,6 +178,7 @@ class DownloadRun {
   std::uint32_t startedAtCommand_ = 0;
   bool started_ = false;
   std::size_t startedLine_ = 0;
+  std::string endedAfter_;
 
  public:
   // For starts by the Start button rather than Timer3.
