@@ -43,8 +43,6 @@ class MainForm {
   void ToolButton1Click(const std::optional<std::string>& chosenPath);
   // The Start Download button.
   void ToolButton2Click();
-  void Timer1Timer();
-  void Timer3Timer();
   // A timer of the core fell due (the front end fires them by the platform clock). After Timer1
   // has had its restart accepted the window closes.
   void OnTimer(TimerId timer);
@@ -68,6 +66,8 @@ class MainForm {
   const Download& download() const { return *download_; }
 
  private:
+  void Timer1Timer();
+  void Timer3Timer();
   ImageFileRead ReadAutorun() const;
   void ReadOptions();
   void ScanIdePositions();

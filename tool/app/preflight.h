@@ -14,8 +14,8 @@ inline constexpr std::string_view kDmaCheckedDrive = "DARLOWE CD-ROM JR-906   ";
 inline constexpr std::uint32_t kProbePauseMs = 100;
 inline constexpr int kReadyProbes = 5;
 
-// Whether a download may start on `device`: the state before the checks as far as they do not
-// change it. The checks send commands and may show a box, but change nothing: the caller takes
+// Whether a download may start on `device`: what the checks find, or the state before them where
+// they find nothing. They send commands and may show a box but change no state: the caller takes
 // the verdict as the new FlashState. "P4" is logged between the DMA check and the disc probe.
 FlashState PreflightVerdict(const DownloadContext& ctx, u8 device);
 

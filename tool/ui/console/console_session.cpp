@@ -147,7 +147,8 @@ class ConsoleSession {
     EndIfRequestedAndIdle();
   }
 
-  // Work still posted may start or restart something too.
+  // An end asked for comes once the core may end and no work posted to the loop is left, since
+  // that work may still start or restart something.
   void EndIfRequestedAndIdle() {
     if (!endRequested_ || window_.closed()) return;
     if (form_.MayEnd() && !loop_.WorkPending()) window_.Close();
