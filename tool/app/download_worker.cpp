@@ -1,6 +1,7 @@
 // The final command on the worker thread, the progress bar and the restart that follows.
 #include <algorithm>
 #include <future>
+#include <optional>
 #include <string>
 
 #include "app/download.h"
