@@ -104,10 +104,7 @@ bool RunDownload(const std::string& driveExtra) {
                 MainFormEnvironment{"veltran -LIVE", folder, Scratch().path});
   form.FormCreate();
   form.FormShow();
-  loop.Run([&form](TimerId timer) {
-    if (timer == TimerId::kTimer1) form.Timer1Timer();
-    if (timer == TimerId::kTimer3) form.Timer3Timer();
-  });
+  loop.Run([&form](TimerId timer) { form.OnTimer(timer); });
   return window.closed && machine.drives()[0]->revision() == "NA01";
 }
 

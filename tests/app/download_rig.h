@@ -140,16 +140,13 @@ class DownloadRun {
             lines.end()};
   }
   std::vector<std::string> LiveLog() const { return ReadLines(folder_.path() / "VELTRAN.TMP"); }
+  // The window's latest event when the loop first found that the program may end.
+  const std::string& endedAfter() const { return endedAfter_; }
 
  private:
   void Fire(TimerId timer) {
-    if (timer == TimerId::kTimer1) {
-      form_->Timer1Timer();
-      if (form_->download().restartAccepted()) window_.Close();
-    } else if (timer == TimerId::kTimer3) {
-      MarkStart();
-      form_->Timer3Timer();
-    }
+    if (timer == TimerId::kTimer3) MarkStart();
+    form_->OnTimer(timer);
     QuitWhenIdle();
   }
 
@@ -159,12 +156,10 @@ class DownloadRun {
     startedLine_ = TraceLines().size();
   }
 
-  // Nothing can happen any more once no timer runs and no worker holds the drive.
+  // Nothing can happen any more once the core may end and no work is left.
   void QuitWhenIdle() {
-    if (form_->FinalCommandRunning() || loop_.WorkPending() ||
-        loop_.TimerEnabled(TimerId::kTimer1) || loop_.TimerEnabled(TimerId::kTimer3)) {
-      return;
-    }
+    if (!form_->MayEnd() || loop_.WorkPending()) return;
+    if (!window_.events.empty()) endedAfter_ = window_.events.back();
     loop_.Quit();
   }
 
@@ -183,6 +178,7 @@ class DownloadRun {
   std::uint32_t startedAtCommand_ = 0;
   bool started_ = false;
   std::size_t startedLine_ = 0;
+  std::string endedAfter_;
 
  public:
   // For starts by the Start button rather than Timer3.

@@ -635,5 +635,35 @@ TEST(FinalCommand, NothingEndsOrDisturbsTheProgramWhileItRuns) {
   EXPECT_TRUE(run.form().FormCloseQuery());
 }
 
+// The program goes on until the restart that follows the final command has been asked for (or,
+// under a test option, the window has closed): the automatic start to come, the blocks, the final
+// command, the bar and the box all keep it. Timer1 closes the window only when the system
+// accepted the restart.
+TEST(MainFormLoop, MayEndOnlyAfterTheRestartAndTimer1ClosesOnlyWhenItWasAccepted) {
+  const struct {
+    const char* restart;
+    const char* commandLine;
+    int restartRequests;
+    const char* endedAfter;
+  } rows[] = {
+      {"accept", "veltran.exe", 1, "close"},
+      {"refuse", "veltran.exe", 1, "Timer1 off"},
+      {"accept", kLive, 0, "close"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.commandLine) + ", restart " + row.restart);
+    DownloadRun run(R"("program_seconds": 3)", row.commandLine,
+                    std::string(R"("restart": ")") + row.restart + "\"");
+    run.PutAutorun(testing::TrailerImage(80 * kKB, Fields(32, 3)));
+    run.Run();
+    EXPECT_EQ(run.endedAfter(), row.endedAfter);
+    EXPECT_EQ(run.machine().drives()[0]->revision(), "NA01");
+    EXPECT_TRUE(run.window().Saw("Status : Ok"));
+    EXPECT_EQ(run.machine().restartRequests(), row.restartRequests);
+    EXPECT_EQ(run.window().closed, std::string(row.endedAfter) == "close");
+    EXPECT_TRUE(run.form().MayEnd());
+  }
+}
+
 }  // namespace
 }  // namespace veltran

@@ -244,7 +244,7 @@ TEST_F(StartUp, DriveThatDoesNotAnswerTheListInquiryIsLeftOutWithoutAGap) {
   Start(Drive("d", "TRUO    CD-ROM  GA-R837C", "TR05", "TR ",
               R"("faults": [{"at": 2, "status": "busy"}])") +
         "," + kBrelmont);
-  EXPECT_EQ(form_->state().DriveCount, 1);
+  EXPECT_EQ(form_->state().DriveCount(), 1);
   EXPECT_EQ(form_->state().SelectedDevice(), 1);
   EXPECT_EQ(form_->state().identity.DriveIdent, "BRELMONTCDW/DVD GA-W837C");
 }

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "app/preparation.h"
-#include "drive/handles_win.h"
 #include "support/virtual_rig.h"
+#include "system/handles_win.h"
 
 namespace veltran {
 namespace {

@@ -29,14 +29,18 @@ struct CommandLineOptions {
 };
 CommandLineOptions ParseCommandLineOptions(std::string_view commandLine);
 
+// A drive of the drive list: the device it stands for and the list's text for it.
+struct ListedDrive {
+  u8 device = 0;
+  std::string entry;
+};
+
 // Everything the tool knows between events.
 struct AppState {
   CommandLineOptions options;
   bool PlatformNT = false;
   std::vector<int> IdeDeviceSlots;
-  int DriveCount = 0;
-  std::vector<u8> ItemDevice;
-  std::vector<std::string> DriveListItems;
+  std::vector<ListedDrive> DriveList;  // in the order the window lists them
   int SelectedDrive = 0;
   veltran::FlashState FlashState = veltran::FlashState::kReady;
   bool automaticMode = false;
@@ -45,11 +49,10 @@ struct AppState {
 
   // The device the selected list position stands for; nothing when no drive is listed.
   std::optional<u8> SelectedDevice() const {
-    if (SelectedDrive < 0 || static_cast<std::size_t>(SelectedDrive) >= ItemDevice.size()) {
-      return std::nullopt;
-    }
-    return ItemDevice[static_cast<std::size_t>(SelectedDrive)];
+    if (SelectedDrive < 0 || SelectedDrive >= DriveCount()) return std::nullopt;
+    return DriveList[static_cast<std::size_t>(SelectedDrive)].device;
   }
+  int DriveCount() const { return static_cast<int>(DriveList.size()); }
   bool testOption() const { return options.TestOption || options.LiveOption; }
 };
 

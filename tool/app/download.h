@@ -3,28 +3,18 @@
 // and the restart (or the close under a test option) that follows.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
-#include "app/app_state.h"
-#include "app/test_log.h"
-#include "app/window.h"
-#include "drive/catalogue.h"
-#include "drive/identify.h"
-#include "system/system.h"
+#include "app/download_context.h"
+#include "app/transfer_forms.h"
 
 namespace veltran {
 
-// The drive whose DMA setting is checked before a download.
-inline constexpr std::string_view kDmaCheckedDrive = "DARLOWE CD-ROM JR-906   ";
 inline constexpr std::string_view kDirectCdProcess = "directcd.exe";
-inline constexpr std::uint32_t kProbePauseMs = 100;
-inline constexpr int kReadyProbes = 5;
 inline constexpr std::uint32_t kFillPauseMs = 100;
 inline constexpr int kFillStep = 5;
 
@@ -33,15 +23,6 @@ inline constexpr int kFillStep = 5;
 std::uint32_t FinalCommandTimeoutSeconds(std::int32_t imageSize);
 // The progress estimate's divisor: ticks until the bar is full, at least 1.
 std::int32_t ExpectedProgressTicks(std::int32_t imageSize);
-
-struct DownloadContext {
-  AppState& state;
-  MainWindow& window;
-  DriveTransport& transport;
-  SystemInterface& system;
-  const TestLog& log;
-  CommandBuffer& buffer;
-};
 
 class Download {
  public:
@@ -61,24 +42,18 @@ class Download {
   bool restartAccepted() const { return restartAccepted_; }
 
  private:
-  enum class FinalCommand { kVendorWrite, kFinishPage };
-  class ImageFile;
-
+  // download.cpp: the start and its refusals.
   void RunStart();
-  void ReadDmaFromRegistry();
-  void ReadDmaFromTransferMode(u8 device);
-  void ProbeMedium(u8 device);
-  u8 SendCatalogue(u8 device, Command command);
-  u8 SendPage(u8 device, const std::array<u8, kDiagPageSize>& page);
+  void SendImage(u8 device);
   void RefuseStart(u8 device, bool pioWording);
   void RefuseUnopenedImage();
   void RefuseAndMaybeClose(std::string_view code, std::string_view text,
                            bool closeWithoutTestOption);
-  bool ImageStillAsLoaded(ImageFile& file) const;
-  bool RunBlockPhase(ImageFile& file, u8 device);
-  bool BlockForm(ImageFile& file, u8 device);
-  bool FixedHeaderForm(ImageFile& file, u8 device);
-  bool Form64K(ImageFile& file, u8 device);
+  void CloseAfterBlockFailure();
+  bool testOption() const;
+  void ShowError(std::string_view text) const;
+
+  // download_worker.cpp: the final command, the bar and the restart.
   void StartWorker(u8 device);
   void DownloadWorker(u8 device);
   u8 SendFinalCommand(u8 device);
@@ -87,15 +62,9 @@ class Download {
   void ShowBoxAndWait(MessageBoxSpec box);
   void SetTimer1(bool enabled, bool fromWorker);
   void StopProgressEstimate();
-  void CloseAfterBlockFailure();
-  bool testOption() const;
-  void Log(std::string_view code) const { ctx_.log.WriteTestLog(code); }
-  void ShowError(std::string_view text) const;
 
   DownloadContext ctx_;
-  FinalCommand finalCommand_ = FinalCommand::kVendorWrite;
-  std::array<u8, 12> vendorWrite_{};
-  u32 finalLength_ = 0;
+  FinalCommand final_;
   std::uint32_t finalTimeoutSeconds_ = kDefaultTimeoutSeconds;
   bool locked_ = false;
   bool restartAccepted_ = false;

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "app/window.h"
-#include "drive/clock.h"
+#include "system/clock.h"
 
 namespace veltran {
 

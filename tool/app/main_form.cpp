@@ -69,19 +69,14 @@ void MainForm::FormCreate() {
   if (state_.PlatformNT) ScanIdePositions();
   ReadOptions();
   const u8 found = transport_.ScanDrives();
-  if (found == 0 && (state_.options.LiveOption || state_.options.TestOption)) {
-    log_->WriteTestLog("E3");
-  }
+  if (found == 0 && state_.testOption()) log_->WriteTestLog("E3");
   FillDriveList();
   // Without a drive there is nothing to look at: no device is addressed.
-  if (state_.DriveCount > 0) LookAtFirstDrive();
+  if (state_.DriveCount() > 0) LookAtFirstDrive();
   state_.identity.BootModeDrive = IsBootModeRevision(state_.identity.DriveRevision.view());
-  if (state_.options.LiveOption || state_.options.TestOption || state_.image.ImagePresent) {
-    AutomaticLoad();
-  }
+  if (state_.testOption() || state_.image.ImagePresent) AutomaticLoad();
   // Decided after the load: an image it refused or gave up leaves the tool in manual mode.
-  state_.automaticMode =
-      state_.options.LiveOption || state_.options.TestOption || state_.image.ImagePresent;
+  state_.automaticMode = state_.testOption() || state_.image.ImagePresent;
 }
 
 ImageFileRead MainForm::ReadAutorun() const { return ReadAutorunImage(env_.workingDirectory); }
@@ -109,20 +104,19 @@ void MainForm::FillDriveList() {
   const u8 count = transport_.DeviceCount();
   for (u8 device = 0; device < count; ++device) {
     if (ctx_.Send(device, Command::kInquiryList) != kStatusGood) continue;
-    std::string item = DriveListEntry(*buffer_);
-    window_.AddDriveListItem(item);
-    state_.DriveListItems.push_back(std::move(item));
-    state_.ItemDevice.push_back(device);
-    ++state_.DriveCount;
+    std::string entry = DriveListEntry(*buffer_);
+    window_.AddDriveListItem(entry);
+    state_.DriveList.push_back({device, std::move(entry)});
   }
   state_.SelectedDrive = 0;
-  if (state_.DriveCount > 0) window_.SelectDriveListItem(0);
+  if (state_.DriveCount() > 0) window_.SelectDriveListItem(0);
 }
 
 void MainForm::LookAtFirstDrive() {
-  ctx_.Send(state_.ItemDevice[0], Command::kInquiryList);
+  const u8 device = state_.DriveList[0].device;
+  ctx_.Send(device, Command::kInquiryList);
   state_.identity.ComVariantDrive = IsComVariantInquiry(*buffer_);
-  IdentifyDrive(ctx_, state_.ItemDevice[0]);
+  IdentifyDrive(ctx_, device);
 }
 
 void MainForm::AutomaticLoad() {
@@ -148,8 +142,8 @@ void MainForm::AutomaticLoad() {
 }
 
 void MainForm::ChooseFittingDrive() {
-  for (int i = 0; i < state_.DriveCount; ++i) {
-    IdentifyDrive(ctx_, state_.ItemDevice[static_cast<std::size_t>(i)]);
+  for (int i = 0; i < state_.DriveCount(); ++i) {
+    IdentifyDrive(ctx_, state_.DriveList[static_cast<std::size_t>(i)].device);
     if (DriveFits(state_.identity, state_.image)) {
       state_.FlashState = FlashState::kReady;
       state_.SelectedDrive = i;
@@ -162,9 +156,9 @@ void MainForm::ChooseFittingDrive() {
 void MainForm::GiveUpForComVariantDrive() {
   GiveUpAutomaticImage(state_.image);
   state_.SelectedDrive = 0;
-  if (state_.DriveCount == 0) return;
+  if (state_.DriveCount() == 0) return;
   window_.SelectDriveListItem(0);
-  ctx_.Send(state_.ItemDevice[0], Command::kInquiry);
+  ctx_.Send(state_.DriveList[0].device, Command::kInquiry);
   state_.identity.ComVariantDrive = IsComVariantInquiry(*buffer_);
   TakeInquiryIdentity(*buffer_, state_.identity);
 }
@@ -188,6 +182,30 @@ void MainForm::ToolButton2Click() { download_->ToolButton2Click(); }
 
 void MainForm::Timer1Timer() { download_->Timer1Timer(); }
 
+void MainForm::OnTimer(TimerId timer) {
+  switch (timer) {
+    case TimerId::kTimer1:
+      Timer1Timer();
+      if (download_->restartAccepted()) window_.Close();
+      break;
+    case TimerId::kTimer3:
+      Timer3Timer();
+      break;
+    case TimerId::kTimer2:
+      break;  // the pointer over the picture buttons is the front end's own business
+  }
+}
+
+bool MainForm::MayEnd() const {
+  return !FinalCommandRunning() && !window_.TimerEnabled(TimerId::kTimer1) &&
+         !window_.TimerEnabled(TimerId::kTimer3);
+}
+
+bool MainForm::DownloadUnderWay() const {
+  return FinalCommandRunning() || download_->RestartHold() == 0 ||
+         window_.TimerEnabled(TimerId::kTimer1);
+}
+
 void MainForm::Image5Click() {
   if (!FinalCommandRunning()) window_.Close();
 }
@@ -197,14 +215,14 @@ bool MainForm::FormCloseQuery() const { return !FinalCommandRunning(); }
 void MainForm::ComboBox1Change(int itemIndex) {
   // The command buffer belongs to the final command while it runs.
   if (FinalCommandRunning()) return;
-  if (itemIndex == state_.SelectedDrive || itemIndex < 0 || itemIndex >= state_.DriveCount) {
+  if (itemIndex == state_.SelectedDrive || itemIndex < 0 || itemIndex >= state_.DriveCount()) {
     return;
   }
   state_.SelectedDrive = itemIndex;
   ShowFields(ResetFields());
   state_.image.ImageSize = 0;
   TakeListEntryIdentity(state_.identity,
-                        state_.DriveListItems[static_cast<std::size_t>(itemIndex)]);
+                        state_.DriveList[static_cast<std::size_t>(itemIndex)].entry);
   window_.ShowMessage(
       {"Change Drive", std::string(state_.identity.DriveIdent.view()), false, true});
   IdentifySelectedDrive(ctx_, *state_.SelectedDevice());

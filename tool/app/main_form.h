@@ -13,6 +13,7 @@
 #include "app/image_file.h"
 #include "app/rules.h"
 #include "app/test_log.h"
+#include "app/timer_tracking_window.h"
 #include "app/window.h"
 #include "drive/identify.h"
 #include "system/system.h"
@@ -20,7 +21,6 @@
 namespace veltran {
 
 inline constexpr int kKeyF9 = 0x78;
-inline constexpr std::string_view kMessageCaption = "MESSAGE";
 
 struct MainFormEnvironment {
   std::string commandLine;       // program path included
@@ -43,8 +43,9 @@ class MainForm {
   void ToolButton1Click(const std::optional<std::string>& chosenPath);
   // The Start Download button.
   void ToolButton2Click();
-  void Timer1Timer();
-  void Timer3Timer();
+  // A timer of the core fell due (the front end fires them by the platform clock). After Timer1
+  // has had its restart accepted the window closes.
+  void OnTimer(TimerId timer);
   void FormKeyDown(int key);
   // The Exit button: closes the window unless the final command runs.
   void Image5Click();
@@ -52,11 +53,21 @@ class MainForm {
   // false while the final command runs.
   bool FormCloseQuery() const;
   bool FinalCommandRunning() const { return download_ && download_->FinalCommandRunning(); }
+  // Nothing of the core keeps the program going: no final command runs and neither an automatic
+  // start nor a restart is still to come. Work posted to the front end's loop and not yet run is
+  // the front end's to add: it may still change that.
+  bool MayEnd() const;
+  // True from the start of a download's final command on, a finished download included: a
+  // request to end then waits for MayEnd instead of closing at once, so that it never cuts off
+  // the restart.
+  bool DownloadUnderWay() const;
 
   const AppState& state() const { return state_; }
   const Download& download() const { return *download_; }
 
  private:
+  void Timer1Timer();
+  void Timer3Timer();
   ImageFileRead ReadAutorun() const;
   void ReadOptions();
   void ScanIdePositions();
@@ -70,7 +81,7 @@ class MainForm {
 
   SystemInterface& system_;
   DriveTransport& transport_;
-  MainWindow& window_;
+  TimerTrackingWindow window_;
   MainFormEnvironment env_;
   std::unique_ptr<CommandBuffer> buffer_;
   AppState state_;

@@ -23,6 +23,9 @@ constexpr std::uint32_t TimerIntervalMs(TimerId timer) {
 // The label beside each field, as the window shows it.
 std::string_view FieldLabel(Field field);
 
+// The caption of the tool's own message boxes.
+inline constexpr std::string_view kMessageCaption = "MESSAGE";
+
 struct MessageBoxSpec {
   std::string caption;
   std::string text;

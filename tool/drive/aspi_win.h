@@ -10,7 +10,7 @@
 
 #include "drive/aspi_abi.h"
 #include "drive/backend.h"
-#include "drive/handles_win.h"
+#include "system/handles_win.h"
 
 namespace veltran {
 

@@ -9,8 +9,8 @@
 
 #include "common/ascii.h"
 #include "drive/catalogue.h"
-#include "drive/clock.h"
 #include "drive/transport.h"
+#include "system/clock.h"
 
 namespace veltran {
 

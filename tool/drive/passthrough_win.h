@@ -8,8 +8,8 @@
 
 #include "drive/backend.h"
 #include "drive/cdrom_lock_abi.h"
-#include "drive/handles_win.h"
 #include "drive/passthrough_abi.h"
+#include "system/handles_win.h"
 
 namespace veltran {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "drive/clock.h"
+#include "system/clock.h"
 
 namespace veltran {
 

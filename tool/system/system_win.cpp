@@ -10,7 +10,7 @@
 #include <string>
 #include <type_traits>
 
-#include "drive/handles_win.h"
+#include "system/handles_win.h"
 #include "system/system.h"
 
 namespace veltran {

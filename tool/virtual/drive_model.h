@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/clock.h"
+#include "system/clock.h"
 #include "virtual/scenario.h"
 
 namespace veltran {

@@ -118,17 +118,7 @@ class ConsoleSession {
   }
 
   void Fire(TimerId timer) {
-    switch (timer) {
-      case TimerId::kTimer1:
-        form_.Timer1Timer();
-        if (form_.download().restartAccepted()) window_.Close();
-        break;
-      case TimerId::kTimer3:
-        form_.Timer3Timer();
-        break;
-      case TimerId::kTimer2:
-        break;  // no pointer to track on a terminal
-    }
+    form_.OnTimer(timer);
     EndIfRequestedAndIdle();
   }
 
@@ -149,7 +139,7 @@ class ConsoleSession {
     if (!form_.FormCloseQuery()) {
       if (!endRequested_) std::fputs(kUpdateInProgress, streams_.out);
       std::fflush(streams_.out);
-    } else if (!waitForAutomaticStart && !DownloadUnderWay()) {
+    } else if (!waitForAutomaticStart && !form_.DownloadUnderWay()) {
       window_.Close();
       return;
     }
@@ -157,20 +147,11 @@ class ConsoleSession {
     EndIfRequestedAndIdle();
   }
 
-  // From the start of the final command until the restart or the close that follows it.
-  bool DownloadUnderWay() const {
-    return !form_.FormCloseQuery() || form_.download().RestartHold() == 0 ||
-           window_.timerEnabled(TimerId::kTimer1);
-  }
-
-  // A pending automatic start or a restart still to come keeps the program going.
+  // An end asked for comes once the core may end and no work posted to the loop is left, since
+  // that work may still start or restart something.
   void EndIfRequestedAndIdle() {
     if (!endRequested_ || window_.closed()) return;
-    if (!form_.FormCloseQuery() || loop_.WorkPending() || window_.timerEnabled(TimerId::kTimer1) ||
-        window_.timerEnabled(TimerId::kTimer3)) {
-      return;
-    }
-    window_.Close();
+    if (form_.MayEnd() && !loop_.WorkPending()) window_.Close();
   }
 
   void Execute(const std::string& line) {
@@ -206,7 +187,7 @@ class ConsoleSession {
     char* end = nullptr;
     errno = 0;
     const long position = std::strtol(argument.c_str(), &end, 10);
-    const int count = form_.state().DriveCount;
+    const int count = form_.state().DriveCount();
     if (argument.empty() || *end != '\0' || errno != 0 || position < 0 || position >= count) {
       std::fprintf(streams_.err, "veltran: drive: no drive at list position \"%s\" (%d listed)\n",
                    argument.c_str(), count);

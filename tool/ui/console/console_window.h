@@ -32,7 +32,6 @@ class ConsoleWindow final : public MainWindow {
   void Post(std::function<void()> work) override { loop_.Post(std::move(work)); }
 
   bool closed() const { return closed_; }
-  bool timerEnabled(TimerId timer) const { return loop_.TimerEnabled(timer); }
   // Prints a box that is not a message box (the About box) the same way.
   void ShowBox(std::string_view caption, std::string_view text);
 

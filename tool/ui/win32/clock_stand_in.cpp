@@ -3,7 +3,7 @@
 namespace veltran::win32 {
 
 ClockStandIn::ClockStandIn(Clock& clock, std::function<void()> onDue)
-    : clock_(clock), virtual_(dynamic_cast<VirtualClock*>(&clock)), onDue_(std::move(onDue)) {
+    : clock_(clock), onDue_(std::move(onDue)) {
   Participate(true);
   thread_ = std::thread([this] { Run(); });
 }
@@ -20,12 +20,11 @@ ClockStandIn::~ClockStandIn() {
 }
 
 void ClockStandIn::Participate(bool on) {
-  if (virtual_ == nullptr) return;
   if (on) {
-    virtual_->BeginParticipating();
-    virtual_->EnterParticipation();
+    clock_.BeginParticipating();
+    clock_.EnterParticipation();
   } else {
-    virtual_->EndParticipating();
+    clock_.EndParticipating();
   }
 }
 

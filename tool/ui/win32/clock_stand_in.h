@@ -24,7 +24,7 @@
 #include <optional>
 #include <thread>
 
-#include "drive/clock.h"
+#include "system/clock.h"
 
 namespace veltran::win32 {
 
@@ -51,7 +51,6 @@ class ClockStandIn {
   void Participate(bool on);
 
   Clock& clock_;
-  VirtualClock* virtual_;
   std::function<void()> onDue_;
   Wakeup wakeup_;
   std::mutex mutex_;

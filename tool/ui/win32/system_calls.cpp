@@ -1,6 +1,6 @@
 #include "system_calls.h"
 
-#include "drive/handles_win.h"
+#include "system/handles_win.h"
 
 namespace veltran::win32 {
 namespace {

@@ -292,19 +292,7 @@ void TMainForm::RunDue() {
   }
 }
 
-void TMainForm::Fire(TimerId timer) {
-  switch (timer) {
-    case TimerId::kTimer1:
-      form_->Timer1Timer();
-      if (form_->download().restartAccepted()) Close();
-      break;
-    case TimerId::kTimer3:
-      form_->Timer3Timer();
-      break;
-    case TimerId::kTimer2:
-      break;  // the pointer is tracked by the window's own timer
-  }
-}
+void TMainForm::Fire(TimerId timer) { form_->OnTimer(timer); }
 
 void TMainForm::UpdateShutdownBlock() {
   const bool running = form_ && form_->FinalCommandRunning();

@@ -26,6 +26,13 @@ class Clock {
   // calls Wake(wakeup). Returns at once when Wake came first; clears the wake-up on return.
   virtual void WaitUntil(std::optional<std::uint64_t> deadline, Wakeup& wakeup) = 0;
   virtual void Wake(Wakeup& wakeup) = 0;
+
+  // Taking part in the clock's time (see VirtualClock): a thread that runs between its waits
+  // holds time still while it runs. A thread that starts another counts it from before the start
+  // (BeginParticipating), and the new thread then enters (EnterParticipation) on itself.
+  virtual void BeginParticipating() = 0;
+  virtual void EnterParticipation() = 0;
+  virtual void EndParticipating() = 0;
 };
 
 // Wall-clock time of the machine.
@@ -35,6 +42,10 @@ class SystemClock final : public Clock {
   std::uint64_t NowMs() override;
   void WaitUntil(std::optional<std::uint64_t> deadline, Wakeup& wakeup) override;
   void Wake(Wakeup& wakeup) override;
+  // Wall-clock time passes whatever the threads do: taking part changes nothing.
+  void BeginParticipating() override {}
+  void EnterParticipation() override {}
+  void EndParticipating() override {}
 
  private:
   std::mutex mutex_;
@@ -52,12 +63,9 @@ class VirtualClock final : public Clock {
   std::uint64_t NowMs() override;
   void WaitUntil(std::optional<std::uint64_t> deadline, Wakeup& wakeup) override;
   void Wake(Wakeup& wakeup) override;
-
-  // A thread that runs between its waits holds time still while it runs. A thread that starts
-  // another counts it from before the start (Begin), and the new thread then enters (Enter).
-  void BeginParticipating();
-  void EnterParticipation();
-  void EndParticipating();
+  void BeginParticipating() override;
+  void EnterParticipation() override;
+  void EndParticipating() override;
 
  private:
   struct Waiter {
@@ -77,9 +85,9 @@ class VirtualClock final : public Clock {
   std::map<std::uint64_t, Waiter> waiters_;  // by the order they began waiting
 };
 
-// Keeps a thread a participant of a virtual clock for the object's lifetime; nothing for other
-// clocks. Made on the thread that takes part, or made by the thread that starts it, moved into
-// the new thread and entered there first thing, so that no time passes in between.
+// Keeps a thread a participant of a clock for the object's lifetime (which matters only where
+// time is virtual). Made on the thread that takes part, or made by the thread that starts it, moved
+// into the new thread and entered there first thing, so that no time passes in between.
 class ClockParticipation {
  public:
   enum class Thread { kThis, kToBeStarted };
@@ -94,7 +102,7 @@ class ClockParticipation {
   void Enter();
 
  private:
-  VirtualClock* clock_;
+  Clock* clock_;
 };
 
 }  // namespace veltran

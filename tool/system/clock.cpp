@@ -1,4 +1,4 @@
-#include "drive/clock.h"
+#include "system/clock.h"
 
 #include <chrono>
 #include <thread>
@@ -112,9 +112,7 @@ void VirtualClock::EndParticipating() {
   AdvanceIfAllWait();
 }
 
-ClockParticipation::ClockParticipation(Clock& clock, Thread thread)
-    : clock_(dynamic_cast<VirtualClock*>(&clock)) {
-  if (clock_ == nullptr) return;
+ClockParticipation::ClockParticipation(Clock& clock, Thread thread) : clock_(&clock) {
   clock_->BeginParticipating();
   if (thread == Thread::kThis) clock_->EnterParticipation();
 }
