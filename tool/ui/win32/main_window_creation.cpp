@@ -65,7 +65,9 @@ void TMainForm::LoadPictures() {
 
 void TMainForm::CreateFontsAndBrushes() {
   windowFont_ = MakeFont(kWindowFont);
-  nocheckFont_ = MakeFont(kNocheckFont);
+  const HDC dc = GetDC(window_.get());
+  nocheckFont_ = FontFittingWidth(dc, kNocheckFont, kNocheckText, kNocheckLabel.width);
+  ReleaseDC(window_.get(), dc);
   for (std::size_t i = 0; i < kFieldCount; ++i) {
     fieldBrushes_[i] = UniqueGdiObject(CreateSolidBrush(kFields[i].colour));
   }

@@ -42,20 +42,14 @@ void TMainForm::DrawLabels(HDC dc) const {
   SelectObject(dc, previous);
 }
 
-// A disabled label: the caption in the highlight colour one pixel down and right, then in the
-// shadow colour over it.
+// A disabled label: its caption in the system's disabled-text colour, on its own background.
 void TMainForm::DrawNocheckLabel(HDC dc) const {
-  RECT r = kNocheckLabel.rect();
+  const RECT r = kNocheckLabel.rect();
   FillRect(dc, &r, As<HBRUSH>(labelBrush_));
   const HGDIOBJ previous = SelectObject(dc, nocheckFont_.get());
   SetBkMode(dc, TRANSPARENT);
-  const UINT format = DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX;
-  OffsetRect(&r, 1, 1);
-  SetTextColor(dc, GetSysColor(COLOR_BTNHIGHLIGHT));
-  DrawTextW(dc, kNocheckText, -1, &r, format);
-  OffsetRect(&r, -1, -1);
-  SetTextColor(dc, GetSysColor(COLOR_BTNSHADOW));
-  DrawTextW(dc, kNocheckText, -1, &r, format);
+  SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+  DrawLabel(dc, kNocheckLabel, kNocheckText, DT_LEFT | DT_TOP);
   SelectObject(dc, previous);
 }
 

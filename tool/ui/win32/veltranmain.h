@@ -137,7 +137,7 @@ class TMainForm final : public MainWindow {
   HWND progress_ = nullptr;
   UniqueWindow tooltip_;
   UniqueGdiObject windowFont_;
-  UniqueGdiObject nocheckFont_;
+  UniqueGdiObject nocheckFont_;  // sized so that the whole caption fits the label
   std::array<UniqueGdiObject, kFieldCount> fieldBrushes_;
   UniqueGdiObject listBrush_;
   UniqueGdiObject labelBrush_;

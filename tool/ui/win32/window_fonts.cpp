@@ -9,4 +9,23 @@ UniqueGdiObject MakeFont(const FontSpec& spec) {
                                      DEFAULT_PITCH | FF_DONTCARE, spec.face));
 }
 
+int TextWidth(HDC dc, HGDIOBJ font, std::wstring_view text) {
+  const HGDIOBJ previous = SelectObject(dc, font);
+  SIZE size{};
+  const BOOL measured =
+      GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, previous);
+  return measured ? static_cast<int>(size.cx) : 0;
+}
+
+UniqueGdiObject FontFittingWidth(HDC dc, const FontSpec& spec, std::wstring_view text, int width) {
+  FontSpec trial = spec;
+  UniqueGdiObject font = MakeFont(trial);
+  while (trial.pixels > kSmallestFittedPixels && TextWidth(dc, font.get(), text) > width) {
+    --trial.pixels;
+    font = MakeFont(trial);
+  }
+  return font;
+}
+
 }  // namespace veltran::win32
