@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -14,7 +15,9 @@
 namespace veltran::win32 {
 namespace {
 
-constexpr WPARAM kMoveCommand = 0xF012;  // SC_MOVE started from the caption
+// A move started from the caption: the system's move loop then follows the pointer.
+constexpr WPARAM kMoveCommand = SC_MOVE | HTCAPTION;
+static_assert(kMoveCommand == 0xF012);
 constexpr int kVirtualKeyF9 = VK_F9;
 static_assert(kVirtualKeyF9 == kKeyF9);
 

@@ -101,6 +101,7 @@ class TMainForm final : public MainWindow {
   void ButtonClicked(ButtonId id);
   void OpenImage();
 
+  // veltranmain.cpp
   void MessageLoop();
   void StartMove(POINT at);
   bool OnLabel(POINT at) const;
