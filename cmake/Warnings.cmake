@@ -16,5 +16,6 @@ endif()
 if(WIN32)
   # One self-contained executable per program: no runtime DLLs beside the system's.
   add_link_options(-static -static-libgcc -static-libstdc++)
-  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  # The programs call the wide Windows API (or name the A form where they mean it).
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 UNICODE _UNICODE)
 endif()

@@ -1,5 +1,5 @@
-// The window's parts that need no window: the picture buttons' steps, the text conversions and
-// the message loop's stand-in in the platform clock.
+// The window's parts that need no window: the picture buttons' steps, the text conversions, the
+// fitted font and the message loop's stand-in in the platform clock.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -9,6 +9,7 @@
 #include "button_states.h"
 #include "clock_stand_in.h"
 #include "wide_text.h"
+#include "window_fonts.h"
 
 namespace veltran::win32 {
 namespace {
@@ -82,6 +83,37 @@ TEST(WideText, ConvertsBothWaysAndNeverCutsAField) {
   EXPECT_EQ(WideFromUtf8(std::string("A\0B\nC", 5)), L"A\uFFFDB\uFFFDC");
   EXPECT_EQ(WideFromUtf8("one\ntwo", true), L"one\ntwo");
   EXPECT_EQ(Utf8FromWide(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
+}
+
+// Whatever face the system gives for Tahoma, a caption keeps the font's own size where it fits
+// and otherwise gets the largest smaller size in which it does.
+TEST(WindowFonts, FittedFontIsTheLargestSizeInWhichTheCaptionFits) {
+  const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+  ASSERT_TRUE(dc);
+  const FontSpec spec{L"Tahoma", 11, false};
+  const std::wstring_view caption = L"Nocheck Option";
+  const int natural = TextWidth(dc.get(), MakeFont(spec).get(), caption);
+  ASSERT_GT(natural, 40);
+  for (const int width : {natural + 20, natural, natural - 1, natural * 3 / 4, 1}) {
+    const UniqueGdiObject font = FontFittingWidth(dc.get(), spec, caption, width);
+    LOGFONTW chosen{};
+    ASSERT_EQ(GetObjectW(font.get(), sizeof chosen, &chosen), static_cast<int>(sizeof chosen));
+    const int pixels = -chosen.lfHeight;
+    EXPECT_EQ(chosen.lfWeight, FW_NORMAL);
+    EXPECT_STREQ(chosen.lfFaceName, L"Tahoma");
+    if (width >= natural) {
+      EXPECT_EQ(pixels, spec.pixels) << width;
+      continue;
+    }
+    EXPECT_LT(pixels, spec.pixels) << width;
+    if (pixels > kSmallestFittedPixels) {
+      EXPECT_LE(TextWidth(dc.get(), font.get(), caption), width) << width;
+    } else {
+      EXPECT_EQ(pixels, kSmallestFittedPixels) << width;
+    }
+    const UniqueGdiObject larger = MakeFont({spec.face, pixels + 1, spec.bold});
+    EXPECT_GT(TextWidth(dc.get(), larger.get(), caption), width) << width;
+  }
 }
 
 // The stand-in waits for the window thread's deadline; a worker's later wait cannot make time

@@ -28,6 +28,11 @@ INSIDE = [((350, 95), "yellow_field"), ((158, 111), "yellow_field"), ((158, 127)
           ((316, 143), "blue_field"), ((188, 159), "status_field"), ((300, 60), "list"),
           ((362, 181), "bar")]
 BUTTONS = {"open": (8, 8), "start": (36, 8), "about": (64, 8), "exit": (362, 8)}
+# The option label (left, top, width, height) and Wine's disabled-text colour, COLOR_GRAYTEXT.
+NOCHECK_LABEL = (8, 40, 75, 13)
+DISABLED_TEXT = (166, 166, 166)
+# Where Debian's fonts-wine puts the fonts Wine ships; its Wine does not look there.
+WINE_FONTS = "/usr/share/wine/fonts"
 
 failures = []
 
@@ -145,6 +150,39 @@ def picture_shown(screen, left, top, button, picture, offset=0):
     return True
 
 
+def on_blend(colour, back, fore, tolerance=3):
+    """True when `colour` is `fore` laid over `back` with some coverage, as antialiased text is."""
+    spans = [f - b for f, b in zip(fore, back)]
+    coverage = sum(c - b for c, b in zip(colour, back)) / sum(spans)
+    return -0.02 <= coverage <= 1.02 and all(
+        abs(c - (b + coverage * d)) <= tolerance for c, b, d in zip(colour, back, spans))
+
+
+def check_nocheck_label(screen, left, top, background):
+    """The option label holds its whole caption, greyed, on its own colour, and leaves the
+    background picture around it alone."""
+    lx, ly, lw, lh = NOCHECK_LABEL
+    back = COLOURS["window"]
+    at = lambda x, y: screen.at(left + x, top + y)
+    text = [(x, y) for y in range(ly, ly + lh) for x in range(lx, lx + lw) if at(x, y) != back]
+    check(len(text) > 60, "the option label shows a caption (%d text pixels)" % len(text))
+    if not text:
+        return
+    first, last = min(x for x, _ in text), max(x for x, _ in text)
+    check(first <= lx + 2 and last < lx + lw - 1,
+          "the caption lies within the label, clear of its right edge (columns %d to %d of %d to %d)"
+          % (first, last, lx, lx + lw - 1))
+    around = [(x, y) for x in range(lx - 2, lx + lw + 6) for y in (ly - 2, ly - 1, ly + lh, ly + lh + 1)]
+    around += [(x, y) for x in range(lx + lw, lx + lw + 6) for y in range(ly, ly + lh)]
+    spilled = [(x, y) for x, y in around if at(x, y) != background[y][x]]
+    check(not spilled, "nothing of the label reaches the picture around it (%s)" % spilled[:4])
+    colours = {at(x, y) for x, y in text}
+    off = sorted(c for c in colours if not on_blend(c, back, DISABLED_TEXT))
+    check(not off and DISABLED_TEXT in colours,
+          "the caption is drawn in the disabled grey %s on %s (other colours: %s)"
+          % (DISABLED_TEXT, back, off[:4]))
+
+
 def make_image(opts, path, *arguments):
     subprocess.run([opts.make_image, "-o", path] + list(arguments), check=True)
 
@@ -242,6 +280,7 @@ def case_interaction(opts):
     for name in BUTTONS:
         check(picture_shown(shot, left, top, name, art(name + "_normal")),
               "%s shows its normal picture once the pointer is away" % name)
+    check_nocheck_label(shot, left, top, art("background"))
 
     # Hover, then leave the window: Timer2 restores within four ticks.
     run("xdotool", "mousemove", str(left + 77), str(top + 20))
@@ -392,6 +431,18 @@ def case_package(opts):
           "the virtual drive now reports the package's revision: %s" % state)
 
 
+def install_wine_tahoma(prefix):
+    """Debian's Wine looks for the fonts it ships in /usr/share/fonts, and without them every
+    Tahoma is DejaVu Sans. The window tests' prefix gets Wine's own Tahoma, the face the window
+    asks for, in its Fonts folder, where Wine always looks."""
+    fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
+    for name in ("tahoma.ttf", "tahomabd.ttf"):
+        source = os.path.join(WINE_FONTS, name)
+        if os.path.isdir(fonts) and os.path.exists(source) and not os.path.exists(os.path.join(fonts, name)):
+            shutil.copy(source, fonts)
+            print("note: %s copied into the prefix's Fonts folder" % name)
+
+
 def finish():
     if failures:
         print("%d check(s) failed" % len(failures))
@@ -423,6 +474,8 @@ def main():
     # The first Wine program on this display may wait for the prefix and the desktop to come up:
     # let that happen before anything is timed.
     subprocess.run([opts.wine_run, "cmd", "/c", "exit", "0"], capture_output=True, timeout=120)
+    if opts.prefix:
+        install_wine_tahoma(opts.prefix)
     shutil.rmtree(opts.work, ignore_errors=True)
     os.makedirs(opts.work)
     opts.shots = opts.shots or opts.work

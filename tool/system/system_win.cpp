@@ -5,6 +5,11 @@
 #include <tlhelp32.h>
 // clang-format on
 
+// The 9x family's kernel32 offers only the ANSI process list; UNICODE would name the wide one.
+#undef Process32First
+#undef Process32Next
+#undef PROCESSENTRY32
+
 #include <cstring>
 #include <memory>
 #include <string>

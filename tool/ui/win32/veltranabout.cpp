@@ -34,7 +34,7 @@ TAboutForm::TAboutForm(HINSTANCE instance, HWND owner, HFONT font) : owner_(owne
   box.cbSize = sizeof box;
   box.lpfnWndProc = WindowProc;
   box.hInstance = instance;
-  box.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
+  box.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   box.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   box.lpszClassName = kAboutClass;
   RegisterClassExW(&box);

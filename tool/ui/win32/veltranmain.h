@@ -1,5 +1,7 @@
 // TMainForm: the flash tool's borderless main window. It draws the controls and routes every
-// event to the core's MainForm; what the tool decides lives there.
+// event to the core's MainForm; what the tool decides lives there. veltranmain.cpp holds its life,
+// messages and the operations the core calls; creation, painting and the picture buttons have
+// files of their own.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +18,7 @@
 #include "artwork.h"
 #include "button_states.h"
 #include "clock_stand_in.h"
+#include "main_window_layout.h"
 #include "window_handles.h"
 
 namespace veltran {
@@ -55,13 +58,23 @@ class TMainForm final : public MainWindow {
   void Post(std::function<void()> work) override;
 
  private:
+  static constexpr UINT kWakeMessage = WM_APP;       // posted work or a timer deadline
+  static constexpr UINT kCloseMessage = WM_APP + 1;  // the core closed the window
+  static constexpr UINT_PTR kTimer2Id = 2;
+
+  static TMainForm* FromWindow(HWND hwnd);
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT HandleButton(ButtonId id, UINT message, WPARAM wParam, LPARAM lParam);
+  std::optional<LRESULT> HandleLifecycle(UINT message);
+  std::optional<LRESULT> HandleControls(UINT message, WPARAM wParam, LPARAM lParam);
+  std::optional<LRESULT> HandleMouse(UINT message, WPARAM wParam, LPARAM lParam);
 
+  // main_window_creation.cpp
   void RegisterClasses() const;
   void CreateMainWindow();
+  void LoadPictures();
+  void CreateFontsAndBrushes();
   void CreateControls();
   void CreateFields();
   void CreateDriveList();
@@ -69,20 +82,31 @@ class TMainForm final : public MainWindow {
   void CreateButtons();
   void SetShape();
   void CentreAndShow();
-  void MessageLoop();
 
+  // main_window_painting.cpp
   void Paint();
   void DrawLabels(HDC dc) const;
+  void DrawNocheckLabel(HDC dc) const;
   LRESULT ColourStatic(HDC dc, HWND control);
+  static void MeasureListItem(MEASUREITEMSTRUCT& item);
   void DrawListItem(const DRAWITEMSTRUCT& item) const;
-  void StartMove(POINT at);
-  bool OnLabel(POINT at) const;
 
+  // picture_buttons.cpp
+  LRESULT HandleButton(ButtonId id, UINT message, WPARAM wParam, LPARAM lParam);
+  void PaintButton(ButtonId id);
+  void ButtonDown(ButtonId id, UINT message);
+  void ButtonUp(ButtonId id, UINT message, POINT at);
   void RepaintButton(std::optional<ButtonId> id);
   void PressButton(ButtonId id, bool pressed);
   void ButtonClicked(ButtonId id);
   void OpenImage();
+
+  // veltranmain.cpp
+  void MessageLoop();
+  void StartMove(POINT at);
+  bool OnLabel(POINT at) const;
   void Timer2Tick();
+  void SetCursorFor(bool busy) const;
 
   // The clock rule of ClockStandIn: core work holds time; modal loops let it pass.
   void WithTimeHeld(const std::function<void()>& work);
@@ -108,14 +132,14 @@ class TMainForm final : public MainWindow {
   bool exitEnabled_ = true;
 
   UniqueWindow window_;
-  std::array<HWND, 5> fields_{};
+  std::array<HWND, kFieldCount> fields_{};
   std::array<HWND, kButtonCount> buttonWindows_{};
   HWND driveList_ = nullptr;
   HWND progress_ = nullptr;
   UniqueWindow tooltip_;
-  UniqueGdiObject boldFont_;
-  UniqueGdiObject regularFont_;
-  std::array<UniqueGdiObject, 5> fieldBrushes_;
+  UniqueGdiObject windowFont_;
+  UniqueGdiObject nocheckFont_;  // sized so that the whole caption fits the label
+  std::array<UniqueGdiObject, kFieldCount> fieldBrushes_;
   UniqueGdiObject listBrush_;
   UniqueGdiObject labelBrush_;
 

@@ -1,4 +1,5 @@
-// veltran.exe: the single-instance rule, the options, then the main window until it closes.
+// veltran.exe's entry point: the single-instance rule, the options, then the main window until it
+// closes.
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -48,11 +49,10 @@ void ShowStartError(const std::string& text) {
 
 // A running instance whose main window carries its caption: bring it forward.
 bool ForwardToRunningInstance() {
-  if (FindWindowW(kMainClass, kMainTitle) == nullptr) return false;
-  if (const HWND running = FindWindowW(kMainClass, kMainTitle)) {
-    if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
-    SetForegroundWindow(running);
-  }
+  const HWND running = FindWindowW(kMainClass, kMainTitle);
+  if (running == nullptr) return false;
+  if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
+  SetForegroundWindow(running);
   return true;
 }
 
