@@ -114,10 +114,10 @@ Scenario Reader::Top(const Json& j) const {
 }
 
 ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) const {
-  RequireObject(
-      j, where,
-      {"letter", "host_adapter", "target", "lun", "inquiry", "vendor_identify_prefix",
-       "vendor_write", "disc", "program_seconds", "hold_real_seconds", "transfer_mode", "faults"});
+  RequireObject(j, where,
+                {"letter", "host_adapter", "target", "lun", "inquiry", "vendor_identify_prefix",
+                 "vendor_write", "disc", "lock", "program_seconds", "hold_real_seconds",
+                 "transfer_mode", "faults"});
   ScenarioDrive d;
   if (nt) {
     if (!j.contains("letter")) Fail(where, "a drive of an nt machine needs a \"letter\"");
@@ -139,6 +139,12 @@ ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) co
   }
   if (j.contains("vendor_write")) d.vendorWrite = Bool(j["vendor_write"], where + ".vendor_write");
   if (j.contains("disc")) d.disc = Bool(j["disc"], where + ".disc");
+  if (j.contains("lock")) {
+    const std::string lock = Choice(j["lock"], where + ".lock", {"free", "held", "unsupported"});
+    d.lock = lock == "held"          ? ScenarioDrive::Lock::kHeld
+             : lock == "unsupported" ? ScenarioDrive::Lock::kUnsupported
+                                     : ScenarioDrive::Lock::kFree;
+  }
   if (j.contains("program_seconds")) {
     d.programSeconds = Number(j["program_seconds"], where + ".program_seconds", 3600);
   }
