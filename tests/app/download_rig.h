@@ -28,7 +28,7 @@ class LoopWindow final : public MainWindow {
     Record(std::string(FieldLabel(field)) + " " + std::string(text));
   }
   void AddDriveListItem(std::string_view) override {}
-  void SelectDriveListItem(int) override {}
+  void SelectDriveListItem(int item) override { Record("select " + std::to_string(item)); }
   void ShowNocheckLabel() override {}
   void SetProgress(int position) override {
     progress.push_back(position);
@@ -85,16 +85,24 @@ inline std::string DriveJson(const std::string& extra = "",
   return R"({"letter": "e", )" + identity + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
+// The scenario's whole "drives" array.
+struct Drives {
+  std::string json;
+};
+
 class DownloadRun {
  public:
   // `top` is JSON members added to the scenario's top level (after a comma).
   DownloadRun(const std::string& driveExtra, const std::string& commandLine,
               const std::string& top = "", const std::string& platform = "nt",
               const std::string& identity = kBrelmontInquiry)
+      : DownloadRun(Drives{"[" + DriveJson(driveExtra, identity) + "]"}, commandLine, top,
+                    platform) {}
+  DownloadRun(const Drives& drives, const std::string& commandLine, const std::string& top = "",
+              const std::string& platform = "nt")
       : tracePath_("veltran-download-trace"),
         trace_(tracePath_.path().string()),
-        machine_(ParseScenario(R"({"platform": ")" + platform + R"(", "drives": [)" +
-                                   DriveJson(driveExtra, identity) + "]" +
+        machine_(ParseScenario(R"({"platform": ")" + platform + R"(", "drives": )" + drives.json +
                                    (top.empty() ? "" : ", " + top) + "}",
                                "download test")),
         system_(MakeVirtualSystem(machine_)),
@@ -119,7 +127,7 @@ class DownloadRun {
     form_->FormCreate();
     if (!window_.closed) form_->FormShow();
     if (window_.closed) return;
-    startedAtCommand_ = machine_.drives()[0]->commandsReceived();
+    startedAtCommand_ = machine_.drives().empty() ? 0 : machine_.drives()[0]->commandsReceived();
     loop_.Post([this, first] {
       if (first) first(*form_);
       QuitWhenIdle();
@@ -140,6 +148,9 @@ class DownloadRun {
             lines.end()};
   }
   std::vector<std::string> LiveLog() const { return ReadLines(folder_.path() / "VELTRAN.TMP"); }
+  std::vector<std::string> TestLog() const {
+    return ReadLines(root_.path() / "FLASHTEST" / "VELTRAN.TMP");
+  }
   // The window's latest event when the loop first found that the program may end.
   const std::string& endedAfter() const { return endedAfter_; }
 

@@ -410,8 +410,17 @@ def case_package(opts):
     folder = opts.work
     image = os.path.join(folder, "NA07.BIN")
     make_image(opts, image, "--revision", "NA07")
-    scenario = os.path.join(folder, "scenario.json")
-    write_scenario(scenario, extra={"state": "state.json"})
+    # The tool takes a scenario only from its own folder: the system directory it is unpacked to
+    # (system32, or syswow64 where a 32-bit program's system32 leads).
+    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+    system_dirs = [os.path.join(prefix, "drive_c", "windows", d) for d in ("system32", "syswow64")]
+    system_dirs = [d for d in system_dirs if os.path.isdir(d)]
+    for d in system_dirs:
+        for stale in ("scenario.json", "state.json"):
+            if os.path.exists(os.path.join(d, stale)):
+                os.remove(os.path.join(d, stale))
+        write_scenario(os.path.join(d, "scenario.json"), extra={"state": "state.json"})
+    scenario = r"C:\windows\system32\scenario.json"
     package = os.path.join(folder, "package.exe")
     subprocess.run([opts.wine_run, opts.pack, "build", "--launcher", opts.launcher, "--image", image,
                     "--tool", opts.exe, "-o", package], check=True, capture_output=True)
@@ -425,8 +434,9 @@ def case_package(opts):
         point_at(box[0])
     run("xdotool", "key", "Return")
     check(wait_for(lambda: not windows(WINDOW), 20), "the tool closes after the accepted restart")
-    state_file = os.path.join(folder, "state.json")
-    state = json.load(open(state_file)) if os.path.exists(state_file) else {}
+    state_files = [os.path.join(d, "state.json") for d in system_dirs]
+    state_files = [f for f in state_files if os.path.exists(f)]
+    state = json.load(open(state_files[0])) if state_files else {}
     check(state.get("revisions", {}).get("0") == "NA07",
           "the virtual drive now reports the package's revision: %s" % state)
 

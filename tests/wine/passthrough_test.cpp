@@ -199,6 +199,29 @@ TEST(ExclusiveAccessUnderWine, IsRefusedOnHandlesThatAreNoDrive) {
   std::filesystem::remove(path);
 }
 
+// A drive that another program holds stops a download; a driver that does not know the lock
+// request (Wine's) only means there is no lock to take.
+TEST(ExclusiveLock, OnlyAnInUseRefusalMeansAnotherProgramHoldsTheDrive) {
+  const struct {
+    bool succeeded;
+    DWORD error;
+    std::optional<bool> answer;
+  } rows[] = {
+      {true, ERROR_SUCCESS, true},
+      {false, ERROR_ACCESS_DENIED, false},
+      {false, ERROR_SHARING_VIOLATION, false},
+      {false, ERROR_LOCK_VIOLATION, false},
+      {false, ERROR_DRIVE_LOCKED, false},
+      {false, ERROR_BUSY, false},
+      {false, ERROR_INVALID_PARAMETER, std::nullopt},
+      {false, ERROR_NOT_SUPPORTED, std::nullopt},
+      {false, ERROR_INVALID_FUNCTION, std::nullopt},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ExclusiveLockAnswer(row.succeeded, row.error), row.answer) << row.error;
+  }
+}
+
 TEST(PassThroughUnderWine, ScanFindsNoDriveAndSendsNothing) {
   const auto tracePath = testing::TempPath("veltran-passthrough-trace");
   {

@@ -21,6 +21,8 @@ constexpr std::string_view kRegistryError = "Registry Error !!";
 constexpr std::string_view kRemoveDisc = "Remove the Disc in the Drive !!";
 constexpr std::string_view kFlashFileNotOpened = "Flash File Not Opened!!";
 constexpr std::string_view kFlashCmdFail = "Flash Cmd Fail!!";
+constexpr std::string_view kDriveInUse =
+    "The Drive is in Use by Another Program !!\nClose that program and attempt again.";
 
 }  // namespace
 
@@ -50,21 +52,22 @@ void Download::RunStart() {
     ctx_.window.EnableTimer(TimerId::kTimer3, false);
     return;
   }
+  // Without a listed drive the start still runs its course, so that it ends like any other, but
+  // no command goes to a device.
   const std::optional<u8> device = s.SelectedDevice();
-  if (!device) return;
   const std::string_view prefix = s.identity.DrivePrefix.view();
   const bool pioWording = prefix.starts_with("KVR") || prefix.starts_with("MVR");
-  s.FlashState = PreflightVerdict(ctx_, *device);
+  s.FlashState = PreflightVerdict(ctx_, device);
   if (s.FlashState != FlashState::kReady) {
-    RefuseStart(*device, pioWording);
+    if (device) RefuseStart(*device, pioWording);
     return;
   }
   ctx_.Log("P5");
-  SendImage(*device);
+  SendImage(device);
 }
 
 // The blocks go on the window thread; the final command goes to the worker.
-void Download::SendImage(u8 device) {
+void Download::SendImage(std::optional<u8> device) {
   bool sent = false;
   {
     DownloadImageFile file(ctx_.state.image.ImagePath);
@@ -73,21 +76,36 @@ void Download::SendImage(u8 device) {
       RefuseUnopenedImage();
       return;
     }
+    // Every command to a drive that is not there would fail: the first block fails.
+    if (!device) {
+      CloseAfterBlockFailure();
+      return;
+    }
+    KillProcessByName(ctx_.system, ctx_.transport.trace(), kDirectCdProcess);
+    if (!TakeLock(*device)) return;
     ctx_.window.SetFieldText(Field::kStatus, kStatusWait);
     ctx_.window.SetBusy(true);
-    KillProcessByName(ctx_.system, ctx_.transport.trace(), kDirectCdProcess);
-    locked_ = ctx_.transport.SetExclusive(device, true).value_or(false);
-    if (const std::optional<FinalCommand> final = SendBlocks(ctx_, file, device)) {
+    if (const std::optional<FinalCommand> final = SendBlocks(ctx_, file, *device)) {
       final_ = *final;
       SetTimer1(true, false);
-      StartWorker(device);
+      StartWorker(*device);
       sent = true;
     }
   }
   if (!sent) {
-    Unlock(device);
+    Unlock(*device);
     CloseAfterBlockFailure();
   }
+}
+
+// A platform without the lock is no reason to stop; a drive that another program holds is: it
+// could send its own commands between the blocks.
+bool Download::TakeLock(u8 device) {
+  const std::optional<bool> taken = ctx_.transport.SetExclusive(device, true);
+  locked_ = taken.value_or(false);
+  if (taken.value_or(true)) return true;
+  RefuseAndMaybeClose("E5", kDriveInUse, false);
+  return false;
 }
 
 void Download::RefuseStart(u8 device, bool pioWording) {

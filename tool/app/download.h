@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -44,7 +45,8 @@ class Download {
  private:
   // download.cpp: the start and its refusals.
   void RunStart();
-  void SendImage(u8 device);
+  void SendImage(std::optional<u8> device);
+  bool TakeLock(u8 device);
   void RefuseStart(u8 device, bool pioWording);
   void RefuseUnopenedImage();
   void RefuseAndMaybeClose(std::string_view code, std::string_view text,

@@ -61,8 +61,10 @@ void Download::DownloadWorker(u8 device) {
       ShowBoxAndWait({std::string(kMessageCaption), std::string(kDownloadFail), true, true});
     }
   }
-  workerRunning_.store(false);
+  // The restart may follow once the hold is 0; a new start may begin once the worker no longer
+  // runs. In this order a start never sees the hold of this run cleared under its own worker.
   restartHold_.store(0);
+  workerRunning_.store(false);
 }
 
 u8 Download::SendFinalCommand(u8 device) {

@@ -213,9 +213,11 @@ void MainForm::Image5Click() {
 bool MainForm::FormCloseQuery() const { return !FinalCommandRunning(); }
 
 void MainForm::ComboBox1Change(int itemIndex) {
-  // The command buffer belongs to the final command while it runs.
-  if (FinalCommandRunning()) return;
-  if (itemIndex == state_.SelectedDrive || itemIndex < 0 || itemIndex >= state_.DriveCount()) {
+  if (itemIndex == state_.SelectedDrive) return;
+  // The command buffer belongs to the final command while it runs: the list goes back to the
+  // drive that is being written, as for an item that is not in the list.
+  if (FinalCommandRunning() || itemIndex < 0 || itemIndex >= state_.DriveCount()) {
+    if (state_.SelectedDevice()) window_.SelectDriveListItem(state_.SelectedDrive);
     return;
   }
   state_.SelectedDrive = itemIndex;

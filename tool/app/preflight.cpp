@@ -45,10 +45,12 @@ std::optional<FlashState> DmaFromTransferMode(const DownloadContext& ctx, u8 dev
   return std::nullopt;
 }
 
-// A drive that reports ready has a disc in it.
-bool DiscPresent(const DownloadContext& ctx, u8 device) {
+// A drive that reports ready has a disc in it. Without a listed drive nothing is asked and
+// nothing is found.
+bool DiscPresent(const DownloadContext& ctx, std::optional<u8> device) {
+  if (!device) return false;
   for (int attempt = 0; attempt < kReadyProbes; ++attempt) {
-    const u8 status = ctx.Send(device, Command::kTestUnitReady);
+    const u8 status = ctx.Send(*device, Command::kTestUnitReady);
     ctx.system.clock().SleepMs(kProbePauseMs);
     if (status == kStatusGood) return true;
   }
@@ -57,12 +59,12 @@ bool DiscPresent(const DownloadContext& ctx, u8 device) {
 
 }  // namespace
 
-FlashState PreflightVerdict(const DownloadContext& ctx, u8 device) {
+FlashState PreflightVerdict(const DownloadContext& ctx, std::optional<u8> device) {
   const AppState& s = ctx.state;
   FlashState verdict = s.FlashState;
-  if (s.identity.DriveIdent == kDmaCheckedDrive) {
+  if (device && s.identity.DriveIdent == kDmaCheckedDrive) {
     const std::optional<FlashState> dma =
-        s.PlatformNT ? DmaFromRegistry(ctx) : DmaFromTransferMode(ctx, device);
+        s.PlatformNT ? DmaFromRegistry(ctx) : DmaFromTransferMode(ctx, *device);
     verdict = dma.value_or(verdict);
   }
   ctx.Log("P4");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "app/download_context.h"
@@ -17,6 +18,7 @@ inline constexpr int kReadyProbes = 5;
 // Whether a download may start on `device`: what the checks find, or the state before them where
 // they find nothing. They send commands and may show a box but change no state: the caller takes
 // the verdict as the new FlashState. "P4" is logged between the DMA check and the disc probe.
-FlashState PreflightVerdict(const DownloadContext& ctx, u8 device);
+// Without a listed drive (nothing) no command is sent and neither check finds anything.
+FlashState PreflightVerdict(const DownloadContext& ctx, std::optional<u8> device);
 
 }  // namespace veltran

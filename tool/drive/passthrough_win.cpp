@@ -134,9 +134,26 @@ CommandResult PassThroughBackend::Execute(u8 device, const CommandRequest& reque
   return PassThroughExecute(devices_[device].get(), request);
 }
 
+std::optional<bool> ExclusiveLockAnswer(bool succeeded, DWORD error) {
+  if (succeeded) return true;
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_DRIVE_LOCKED:
+    case ERROR_BUSY:
+      return false;
+    default:
+      return std::nullopt;
+  }
+}
+
 std::optional<bool> PassThroughBackend::SetExclusive(u8 device, bool on) {
   if (device >= devices_.size()) return false;
-  return SetCdromExclusive(devices_[device].get(), on);
+  const bool succeeded = SetCdromExclusive(devices_[device].get(), on);
+  // Only taking the lock tells a holder from a platform without it; giving it back reports as is.
+  if (!on) return succeeded;
+  return ExclusiveLockAnswer(succeeded, succeeded ? ERROR_SUCCESS : GetLastError());
 }
 
 }  // namespace veltran

@@ -32,6 +32,12 @@ class PassThroughBackend final : public ScsiBackend {
   std::optional<unsigned> probedCandidate_;
 };
 
+// What a lock request's outcome means: taken (true), refused because another program holds the
+// drive (false: the error says the device is in use or access is denied), or not offered
+// (nothing: any other error, such as the "not supported" or "invalid parameter" answer of a
+// driver that does not know the request, as Wine's CD-ROM driver gives).
+std::optional<bool> ExclusiveLockAnswer(bool succeeded, DWORD error);
+
 // Opens "\\.\x:" for reading and writing when the system calls drive "x:" a CD-ROM drive; an
 // invalid handle otherwise, and then nothing was opened.
 DeviceHandle OpenCdromDevice(char letter);

@@ -25,6 +25,17 @@ Platform::Platform(const PlatformOptions& options)
 
 Platform::~Platform() = default;
 
+std::optional<std::string> ScenarioFromEnvironment(const std::string& value,
+                                                   const std::filesystem::path& programFolder) {
+  if (value.empty()) return value;
+  std::error_code error;
+  const std::filesystem::path scenario = std::filesystem::canonical(value, error);
+  if (error) return std::nullopt;
+  const std::filesystem::path folder = std::filesystem::canonical(programFolder, error);
+  if (error || scenario.parent_path() != folder) return std::nullopt;
+  return scenario.string();
+}
+
 bool ParsePlatformArgument(const std::string& argument, PlatformOptions& options) {
   if (argument == "--virtual") {
     options.scenario = std::string();

@@ -2,6 +2,7 @@
 // described by a scenario, with the action trace when a trace file is given.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +37,14 @@ class Platform {
   std::unique_ptr<SystemInterface> system_;
   std::unique_ptr<DriveTransport> transport_;
 };
+
+// The scenario that an environment variable names, for a program started without arguments
+// (by a package, perhaps with an administrator's rights and the user's environment): taken
+// only when the file lies in the program's own folder, which only those who installed the
+// program can write; nothing otherwise, and the program runs on the real machine. An empty
+// value stands for the built-in machine, which reads and writes no file.
+std::optional<std::string> ScenarioFromEnvironment(const std::string& value,
+                                                   const std::filesystem::path& programFolder);
 
 // Reads "--virtual", "--virtual=SCENARIO" and "--trace=FILE" out of an argument; false when the
 // argument is neither.

@@ -6,7 +6,44 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace veltran {
+namespace {
+
+// Creates the file anew, never through a link or over a file that is there (a left-over one is
+// removed first: removing a link does not follow it), and writes all of `text`.
+bool WriteNewFile(const std::string& path, const std::string& text) {
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+#ifdef _WIN32
+  const std::wstring wide = std::filesystem::path(path).wstring();
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok != FALSE && written == text.size();
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return ::close(fd) == 0 && done == text.size();
+#endif
+}
+
+}  // namespace
 
 VirtualMachine::VirtualMachine(Scenario scenario)
     : scenario_(std::move(scenario)), terminated_(scenario_.processes.size(), false) {
@@ -53,11 +90,7 @@ void VirtualMachine::KeepRevision(std::size_t position, const std::string& revis
   state["revisions"] = nlohmann::json::object();
   for (const auto& [at, kept] : kept_) state["revisions"][std::to_string(at)] = kept;
   const std::string temporary = scenario_.stateFile + ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << state.dump(2) << "\n";
-    if (!out) return;
-  }
+  if (!WriteNewFile(temporary, state.dump(2) + "\n")) return;
   std::error_code ignored;
   std::filesystem::rename(temporary, scenario_.stateFile, ignored);
 }

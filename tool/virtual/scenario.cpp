@@ -68,6 +68,19 @@ class Reader {
 
   Scenario Top(const Json& j) const;
 
+  // The state file lies beside the scenario: a plain name, so that a scenario never has a file
+  // written elsewhere.
+  std::string StateFileName(const Json& j) const {
+    std::string name = String(j, "state", 255);
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of("/\\:") != std::string::npos) {
+      Fail("state",
+           "expected a plain file name beside the scenario (no folder, not \".\" or "
+           "\"..\")");
+    }
+    return name;
+  }
+
  private:
   ScenarioDrive Drive(const Json& j, const std::string& where, bool nt) const;
   void Inquiry(const Json& j, const std::string& where, ScenarioDrive& drive) const;
@@ -88,7 +101,7 @@ Scenario Reader::Top(const Json& j) const {
     s.nt = platform != "9x";
     s.linuxHost = platform == "linux";
   }
-  if (j.contains("state")) s.stateFile = String(j["state"], "state", 4096);
+  if (j.contains("state")) s.stateFile = StateFileName(j["state"]);
   if (j.contains("drives")) {
     const Json& drives = j["drives"];
     if (!drives.is_array()) Fail("drives", "expected an array");
@@ -114,10 +127,10 @@ Scenario Reader::Top(const Json& j) const {
 }
 
 ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) const {
-  RequireObject(
-      j, where,
-      {"letter", "host_adapter", "target", "lun", "inquiry", "vendor_identify_prefix",
-       "vendor_write", "disc", "program_seconds", "hold_real_seconds", "transfer_mode", "faults"});
+  RequireObject(j, where,
+                {"letter", "host_adapter", "target", "lun", "inquiry", "vendor_identify_prefix",
+                 "vendor_write", "disc", "lock", "program_seconds", "hold_real_seconds",
+                 "transfer_mode", "faults"});
   ScenarioDrive d;
   if (nt) {
     if (!j.contains("letter")) Fail(where, "a drive of an nt machine needs a \"letter\"");
@@ -139,6 +152,12 @@ ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) co
   }
   if (j.contains("vendor_write")) d.vendorWrite = Bool(j["vendor_write"], where + ".vendor_write");
   if (j.contains("disc")) d.disc = Bool(j["disc"], where + ".disc");
+  if (j.contains("lock")) {
+    const std::string lock = Choice(j["lock"], where + ".lock", {"free", "held", "unsupported"});
+    d.lock = lock == "held"          ? ScenarioDrive::Lock::kHeld
+             : lock == "unsupported" ? ScenarioDrive::Lock::kUnsupported
+                                     : ScenarioDrive::Lock::kFree;
+  }
   if (j.contains("program_seconds")) {
     d.programSeconds = Number(j["program_seconds"], where + ".program_seconds", 3600);
   }
@@ -290,10 +309,7 @@ Scenario LoadScenarioFile(const std::string& path) {
   if (in.bad()) throw ScenarioError(path + ": cannot be read");
   Scenario scenario = ParseScenario(text.str(), path);
   if (!scenario.stateFile.empty()) {
-    const std::filesystem::path state(scenario.stateFile);
-    if (state.is_relative()) {
-      scenario.stateFile = (std::filesystem::path(path).parent_path() / state).string();
-    }
+    scenario.stateFile = (std::filesystem::path(path).parent_path() / scenario.stateFile).string();
   }
   return scenario;
 }

@@ -43,6 +43,10 @@ struct ScenarioDrive {
   // unknown command.
   bool vendorWrite = true;
   bool disc = false;
+  // The drive's exclusive lock on a letter machine: taken, held by another program (refused),
+  // or not offered by the platform.
+  enum class Lock { kFree, kHeld, kUnsupported };
+  Lock lock = Lock::kFree;
   std::uint32_t programSeconds = 0;
   // Real time the drive also takes over the final command of a download, for tests of what
   // happens meanwhile.

@@ -42,11 +42,19 @@ class VirtualBackend final : public ScsiBackend {
     return Send(devices_[device], request);
   }
 
-  // The virtual drives of letter machines take the lock as a pass-through drive would; ASPI
-  // offers none.
-  std::optional<bool> SetExclusive(u8 device, bool /*on*/) override {
+  // The virtual drives of letter machines take the lock as a pass-through drive would, unless
+  // the scenario has another program hold it or the platform refuse it; ASPI offers none.
+  std::optional<bool> SetExclusive(u8 device, bool on) override {
     if (!nt() || device >= devices_.size()) return std::nullopt;
-    return true;
+    switch (devices_[device]->config().lock) {
+      case ScenarioDrive::Lock::kFree:
+        return true;
+      case ScenarioDrive::Lock::kHeld:
+        return !on;
+      case ScenarioDrive::Lock::kUnsupported:
+        break;
+    }
+    return std::nullopt;
   }
 
   TransferModeRead TransferMode(u8 device) override {

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,12 +35,17 @@ std::vector<std::string> Arguments() {
   return out;
 }
 
+// The program may run with an administrator's rights and the user's environment: a scenario is
+// taken only from the program's own folder.
 std::optional<std::string> VirtualFromEnvironment() {
   const DWORD length = GetEnvironmentVariableW(kVirtualVariable, nullptr, 0);
   if (length == 0) return std::nullopt;
   std::wstring value(length, L'\0');
   value.resize(GetEnvironmentVariableW(kVirtualVariable, value.data(), length));
-  return Utf8FromWide(value);
+  std::wstring program(MAX_PATH, L'\0');
+  program.resize(GetModuleFileNameW(nullptr, program.data(), MAX_PATH));
+  const std::filesystem::path folder = std::filesystem::path(program).parent_path();
+  return ScenarioFromEnvironment(std::filesystem::path(value).string(), folder);
 }
 
 void ShowStartError(const std::string& text) {
