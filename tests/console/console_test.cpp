@@ -1,51 +1,14 @@
 // The console program as a user runs it: arguments, commands on standard input, printed lines.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
-#include "support/temp_files.h"
+#include "console_run.h"
 
 namespace veltran {
 namespace {
-
-struct Result {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-class Console : public ::testing::Test {
- protected:
-  Result Run(const std::string& arguments, const std::string& input) {
-    { std::ofstream(folder_ / "input") << input; }
-    const std::string command = "cd '" + folder_.string() + "' && '" VELTRAN_CONSOLE "' " +
-                                arguments + " <input >out 2>err";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp("out"), Slurp("err")};
-  }
-
-  std::string Slurp(const std::string& name) const {
-    std::ifstream in(folder_ / name);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(folder_ / name) << text;
-  }
-
-  void MakeImage(const std::string& name, const std::string& arguments = "") {
-    const std::string command =
-        "'" VELTRAN_MAKE_IMAGE "' " + arguments + " -o '" + (folder_ / name).string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  testing::TempFolder temp_;
-  const std::filesystem::path& folder_ = temp_.path();
-};
 
 TEST_F(Console, ManualSessionPrintsListFieldsAndBoxes) {
   MakeImage("new.bin", "--revision NA02");

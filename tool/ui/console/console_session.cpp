@@ -222,7 +222,13 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
     return 2;
   }
 
-  const std::optional<InstanceLock> lock = InstanceLock::Acquire(InstanceScope(platformOptions));
+  std::string lockProblem;
+  const std::optional<InstanceLock> lock =
+      InstanceLock::Acquire(InstanceScope(platformOptions), lockProblem);
+  if (!lockProblem.empty()) {
+    std::fprintf(streams.err, "veltran: running without the single-instance lock: %s\n",
+                 lockProblem.c_str());
+  }
   if (!lock) {
     std::fputs("veltran is already running.\n", streams.out);
     return 0;
