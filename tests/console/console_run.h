@@ -63,8 +63,8 @@ class Console : public ::testing::Test {
   }
 
   // The exit status the background run left, once it has ended; empty after the bound.
-  std::string ExitStatusOfBackgroundRun() {
-    for (int i = 0; i < 3000 && Slurp("rc").empty(); ++i) std::system("sleep 0.01");
+  std::string ExitStatusOfBackgroundRun(int boundCentiseconds = 3000) {
+    for (int i = 0; i < boundCentiseconds && Slurp("rc").empty(); ++i) std::system("sleep 0.01");
     return Slurp("rc");
   }
 

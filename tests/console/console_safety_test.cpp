@@ -72,5 +72,61 @@ TEST_F(ConsoleSafety, RootsLockIsAPrivateFileInAPrivateFolder) {
   EXPECT_NE(r.err.find("running without the single-instance lock"), std::string::npos) << r.err;
 }
 
+constexpr const char* kHeldFinalCommand = R"({"drives": [
+    {"letter": "e", "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "},
+     "vendor_identify_prefix": "KVR", "program_seconds": 2, "hold_real_seconds": 1}]})";
+constexpr const char* kCompleteLog = "START\nP1\nP2\nP3\nP4\nP5\nP6\nP7\nCOMPLETE\n";
+
+// Every signal that would end the program by default, sent while the drive holds the final
+// command: the download completes and the drive is unlocked.
+TEST_F(ConsoleSafety, SignalsThatEndByDefaultAreHeldDuringTheFinalCommand) {
+  MakeImage("AUTORUN.BIN", "--revision NA02 --block-kb 32 --blocks 3 --size 81920");
+  Write("scenario.json", kHeldFinalCommand);
+  for (const char* signal : {"QUIT", "USR1", "ALRM", "PWR", "RTMIN+3", "TERM"}) {
+    SCOPED_TRACE(signal);
+    for (const char* old : {"trace", "rc", "pid", "out", "VELTRAN.TMP"}) {
+      std::filesystem::remove(folder_ / old);
+    }
+    StartInBackground("-LIVE --virtual=scenario.json --trace=trace", "< <(sleep 20) >out 2>err");
+    ASSERT_TRUE(WaitFor("trace", "lock 0 on ok"));
+    ASSERT_EQ(std::system(("kill -s " + std::string(signal) + " " + Slurp("pid")).c_str()), 0);
+    EXPECT_EQ(ExitStatusOfBackgroundRun(), "0\n");
+    EXPECT_NE(Slurp("out").find("The firmware update is in progress"), std::string::npos);
+    EXPECT_EQ(Slurp("VELTRAN.TMP"), kCompleteLog);
+    EXPECT_NE(Slurp("trace").find("lock 0 off ok"), std::string::npos);
+  }
+}
+
+// Standard output is a pipe whose reader goes away once the blocks are on their way: what the
+// tool prints after that is lost, and the download still completes.
+TEST_F(ConsoleSafety, ClosedStandardOutputLosesOutputOnly) {
+  MakeImage("AUTORUN.BIN", "--revision NA02 --block-kb 32 --blocks 3 --size 81920");
+  Write("scenario.json", kHeldFinalCommand);
+  ASSERT_EQ(::mkfifo((folder_ / "out.pipe").c_str(), 0600), 0);
+  StartInBackground("-LIVE --virtual=scenario.json --trace=trace", "< <(sleep 20) >out.pipe 2>err");
+  {
+    std::ifstream reader(folder_ / "out.pipe");
+    ASSERT_TRUE(WaitFor("trace", "lock 0 on ok"));
+  }
+  EXPECT_EQ(ExitStatusOfBackgroundRun(), "0\n");
+  EXPECT_EQ(Slurp("VELTRAN.TMP"), kCompleteLog);
+  EXPECT_NE(Slurp("trace").find("lock 0 off ok"), std::string::npos);
+}
+
+// A box at start-up waits for Enter on a terminal; a termination request then still ends the
+// program, promptly.
+TEST_F(ConsoleSafety, TerminationDuringStartUpEndsTheProgram) {
+  MakeImage("AUTORUN.BIN", "--size 131584");
+  // The tool's standard input is the terminal `script` makes; it prints into a file.
+  Write("run.sh", "script -qec \"'" VELTRAN_CONSOLE
+                  "' --virtual </dev/tty >out 2>err & echo \\$! >pid; wait \\$!; "
+                  "echo \\$? >rc\" /dev/null < <(sleep 30) >/dev/null 2>&1\n");
+  ASSERT_EQ(
+      std::system(("cd '" + folder_.string() + "' && (bash run.sh >/dev/null 2>&1 &)").c_str()), 0);
+  ASSERT_TRUE(WaitFor("out", "File Open Fail"));
+  ASSERT_EQ(std::system(("kill -TERM " + Slurp("pid")).c_str()), 0);
+  EXPECT_NE(ExitStatusOfBackgroundRun(500), "");
+}
+
 }  // namespace
 }  // namespace veltran

@@ -1,16 +1,12 @@
 #include "console_session.h"
 
-#include <pthread.h>
-#include <signal.h>
-
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
-#include <thread>
 
 #include "app/event_loop.h"
 #include "app/main_form.h"
@@ -18,6 +14,7 @@
 #include "console_window.h"
 #include "instance_lock.h"
 #include "platform/platform.h"
+#include "signal_watch.h"
 
 namespace veltran {
 namespace {
@@ -48,43 +45,6 @@ std::string InstanceScope(const PlatformOptions& options) {
   return "virtual:" + std::filesystem::current_path(ignored).string();
 }
 
-// SIGINT, SIGTERM and SIGHUP become requests to end, held while the final command runs. The
-// signals are blocked in every thread and taken by one: made before any other thread starts,
-// so that every later thread inherits the mask.
-class SignalWatch {
- public:
-  explicit SignalWatch(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
-    sigemptyset(&set_);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, s);
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-    thread_ = std::thread([this] { Watch(); });
-  }
-  ~SignalWatch() {
-    stopping_.store(true);
-    pthread_kill(thread_.native_handle(), SIGHUP);
-    thread_.join();
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SignalWatch(const SignalWatch&) = delete;
-  SignalWatch& operator=(const SignalWatch&) = delete;
-
- private:
-  void Watch() {
-    for (;;) {
-      int signal = 0;
-      if (sigwait(&set_, &signal) != 0) continue;
-      if (stopping_.load()) return;
-      onSignal_(signal);
-    }
-  }
-
-  std::function<void(int)> onSignal_;
-  sigset_t set_{};
-  sigset_t previous_{};
-  std::atomic<bool> stopping_{false};
-  std::thread thread_;
-};
-
 class ConsoleSession {
  public:
   ConsoleSession(Platform& platform, const ConsoleStreams& streams, std::string commandLine)
@@ -98,9 +58,7 @@ class ConsoleSession {
 
   void Run() {
     std::optional<SignalWatch> signals;
-    if (streams_.handleSignals) {
-      signals.emplace([this](int) { loop_.Post([this] { RequestEnd(false); }); });
-    }
+    if (streams_.handleSignals) signals.emplace([this](int) { OnEndSignal(); });
     input_ =
         std::make_unique<ConsoleInput>(streams_.in, [this] { loop_.Post([this] { OnInput(); }); });
     form_.FormCreate();
@@ -108,11 +66,28 @@ class ConsoleSession {
       std::fprintf(streams_.err, "veltran: %s\n", notice.c_str());
     }
     if (!window_.closed()) form_.FormShow();
+    {
+      std::lock_guard lock(startUpMutex_);
+      startingUp_ = false;
+    }
     if (window_.closed()) return;
     loop_.Run([this](TimerId timer) { Fire(timer); });
   }
 
  private:
+  // On the signal thread. Start-up sends nothing that changes a drive, and a box there may wait
+  // for Enter with no loop running yet: a request to end then ends the program at once. Later
+  // it becomes a request to the loop, which holds it while the final command runs; a box that
+  // waits for Enter stops waiting so that the loop gets to it.
+  void OnEndSignal() {
+    {
+      std::lock_guard lock(startUpMutex_);
+      if (startingUp_) std::_Exit(0);
+    }
+    loop_.Post([this] { RequestEnd(false); });
+    if (input_) input_->StopWaiting();
+  }
+
   void WaitForEnter() {
     if (streams_.interactive && input_) input_->WaitForLine();
   }
@@ -203,6 +178,9 @@ class ConsoleSession {
   MainForm form_;
   std::unique_ptr<ConsoleInput> input_;
   bool endRequested_ = false;
+  // Held by the signal thread while it ends the program, so that start-up cannot have moved on.
+  std::mutex startUpMutex_;
+  bool startingUp_ = true;
 };
 
 }  // namespace
