@@ -128,5 +128,22 @@ TEST_F(ConsoleSafety, TerminationDuringStartUpEndsTheProgram) {
   EXPECT_NE(ExitStatusOfBackgroundRun(500), "");
 }
 
+// A FIFO named AUTORUN.BIN is an image that cannot be read: never opened, so nothing waits for a
+// writer, and refused as such.
+TEST_F(ConsoleSafety, FifoAutorunIsAnImageThatCannotBeRead) {
+  ASSERT_EQ(::mkfifo((folder_ / "AUTORUN.BIN").c_str(), 0600), 0);
+  for (const char* options : {"", "-LIVE"}) {
+    SCOPED_TRACE(options);
+    const std::string command = "cd '" + folder_.string() + "' && timeout -s KILL 10 '" +
+                                VELTRAN_CONSOLE + "' --virtual " + options +
+                                " </dev/null >out 2>err";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(Slurp("out").find("MESSAGE\nFile Open Fail (No Flash File) !!\n"), std::string::npos)
+        << Slurp("out");
+  }
+  EXPECT_EQ(Slurp("VELTRAN.TMP"), "START\nP1\nP2\nP4\nP5\nE1\n");
+}
+
 }  // namespace
 }  // namespace veltran
