@@ -27,7 +27,12 @@ constexpr const char* kUsage =
     "  start       start the download (the Start Download button)\n"
     "  info        the download file information (F9)\n"
     "  about       the About box\n"
-    "  exit        close the tool\n";
+    "  exit        close the tool\n"
+    "Exit status:\n"
+    "  0  the run ended normally: a download completed, or none was started\n"
+    "  1  a start was refused before any write (a refusal box; log codes E1 to E5)\n"
+    "  2  a download failed during the write (log codes E6, E7)\n"
+    "  3  the tool did not run: another one runs, or bad options or scenario\n";
 
 constexpr const char* kUpdateInProgress =
     "The firmware update is in progress; veltran ends when it is done. Do not switch off the "
@@ -56,22 +61,25 @@ class ConsoleSession {
         form_(platform.system(), platform.transport(), window_,
               MainFormEnvironment{std::move(commandLine), ""}) {}
 
-  void Run() {
+  // Returns the run's exit status.
+  int Run() {
     std::optional<SignalWatch> signals;
     if (streams_.handleSignals) signals.emplace([this](int) { OnEndSignal(); });
     input_ =
         std::make_unique<ConsoleInput>(streams_.in, [this] { loop_.Post([this] { OnInput(); }); });
+    window_.outcome().BeginAttempt();  // the automatic load refuses an image with a box
     form_.FormCreate();
     for (const std::string& notice : platform_.transport().ScanNotices()) {
       std::fprintf(streams_.err, "veltran: %s\n", notice.c_str());
     }
     if (!window_.closed()) form_.FormShow();
+    window_.outcome().EndAttempt();
     {
       std::lock_guard lock(startUpMutex_);
       startingUp_ = false;
     }
-    if (window_.closed()) return;
-    loop_.Run([this](TimerId timer) { Fire(timer); });
+    if (!window_.closed()) loop_.Run([this](TimerId timer) { Fire(timer); });
+    return ExitCodeFor(window_.outcome().Outcome());
   }
 
  private:
@@ -82,7 +90,7 @@ class ConsoleSession {
   void OnEndSignal() {
     {
       std::lock_guard lock(startUpMutex_);
-      if (startingUp_) std::_Exit(0);
+      if (startingUp_) std::_Exit(ExitCodeFor(window_.outcome().Outcome()));
     }
     loop_.Post([this] { RequestEnd(false); });
     if (input_) input_->StopWaiting();
@@ -93,7 +101,10 @@ class ConsoleSession {
   }
 
   void Fire(TimerId timer) {
+    // Timer3 is the automatic start.
+    if (timer == TimerId::kTimer3) window_.outcome().BeginAttempt();
     form_.OnTimer(timer);
+    window_.outcome().EndAttempt();
     EndIfRequestedAndIdle();
   }
 
@@ -139,7 +150,9 @@ class ConsoleSession {
     } else if (command == "drive") {
       SelectDrive(argument);
     } else if (command == "start") {
+      window_.outcome().BeginAttempt();
       form_.ToolButton2Click();
+      window_.outcome().EndAttempt();
     } else if (command == "info") {
       form_.FormKeyDown(kKeyF9);
     } else if (command == "about") {
@@ -197,7 +210,7 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
     }
   } catch (const std::exception& e) {
     std::fprintf(streams.err, "veltran: %s\n%s", e.what(), kUsage);
-    return 2;
+    return ExitCodeFor(ConsoleOutcome::kNotRun);
   }
 
   std::string lockProblem;
@@ -209,7 +222,7 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
   }
   if (!lock) {
     std::fputs("veltran is already running.\n", streams.out);
-    return 0;
+    return ExitCodeFor(ConsoleOutcome::kNotRun);
   }
 
   std::unique_ptr<Platform> platform;
@@ -217,11 +230,10 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
     platform = std::make_unique<Platform>(platformOptions);
   } catch (const std::exception& e) {
     std::fprintf(streams.err, "veltran: %s\n", e.what());
-    return 2;
+    return ExitCodeFor(ConsoleOutcome::kNotRun);
   }
 
-  ConsoleSession(*platform, streams, JoinCommandLine(arguments)).Run();
-  return 0;
+  return ConsoleSession(*platform, streams, JoinCommandLine(arguments)).Run();
 }
 
 }  // namespace veltran
