@@ -1,51 +1,14 @@
 // The console program as a user runs it: arguments, commands on standard input, printed lines.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
-#include "support/temp_files.h"
+#include "console_run.h"
 
 namespace veltran {
 namespace {
-
-struct Result {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-class Console : public ::testing::Test {
- protected:
-  Result Run(const std::string& arguments, const std::string& input) {
-    { std::ofstream(folder_ / "input") << input; }
-    const std::string command = "cd '" + folder_.string() + "' && '" VELTRAN_CONSOLE "' " +
-                                arguments + " <input >out 2>err";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp("out"), Slurp("err")};
-  }
-
-  std::string Slurp(const std::string& name) const {
-    std::ifstream in(folder_ / name);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(folder_ / name) << text;
-  }
-
-  void MakeImage(const std::string& name, const std::string& arguments = "") {
-    const std::string command =
-        "'" VELTRAN_MAKE_IMAGE "' " + arguments + " -o '" + (folder_ / name).string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  testing::TempFolder temp_;
-  const std::filesystem::path& folder_ = temp_.path();
-};
 
 TEST_F(Console, ManualSessionPrintsListFieldsAndBoxes) {
   MakeImage("new.bin", "--revision NA02");
@@ -92,7 +55,7 @@ TEST_F(Console, AutomaticStartChoosesTheFittingDriveAndLogs) {
 TEST_F(Console, IncompatibleAutorunEndsTheProgramWithTheMessage) {
   MakeImage("AUTORUN.BIN", "--prefix KP");
   const Result r = Run("--virtual", "exit\n");
-  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.out.find("MESSAGE\nThis Firmware is not compatible with the selected drive.\nContact "
                        "your system manufacturer for information\non firmware updates available "
                        "for this drive.\n"),
@@ -107,17 +70,19 @@ TEST_F(Console, StartUpOutcomesWithoutAnImageToSend) {
     const char* options;
     const char* expected;  // printed in this order
     const char* log;       // VELTRAN.TMP
+    int exitCode;          // 1: the image on hand was refused
   };
   const Row rows[] = {
-      {nullptr, "", "Drive : BRELMONTCDW/DVD GA-W837CNA00\n", ""},
-      {"--size 131584", "", "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n", ""},
+      {nullptr, "", "Drive : BRELMONTCDW/DVD GA-W837CNA00\n", "", 0},
+      {"--size 131584", "", "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n", "",
+       1},
       {"--size 131584", "-LIVE", "MESSAGE\nFile Open Fail (No Flash File) !!\n32768b 32Kb 4Cmd\n",
-       "START\nP1\nP2\nP4\nP5\nE1\n"},
-      {nullptr, "-live", "Drive : BRELMONTCDW/DVD GA-W837CNA00\n", "START\nP1\nP4\nP5\nE1\n"},
+       "START\nP1\nP2\nP4\nP5\nE1\n", 1},
+      {nullptr, "-live", "Drive : BRELMONTCDW/DVD GA-W837CNA00\n", "START\nP1\nP4\nP5\nE1\n", 1},
       {"--vendor DARLOWE --product 'CDRW/DVD PT-771B' --revision R351 --type 1", "-LIVE",
        "Drive : BRELMONTCDW/DVD GA-W837CNA00\nDrive : DARLOWE CDRW/DVD PT-771BR350\n"
        "Drive : BRELMONTCDW/DVD GA-W837CNA00\n",
-       "START\nP1\nP2\nP3\nP4\nP5\nE1\n"},
+       "START\nP1\nP2\nP3\nP4\nP5\nE1\n", 1},
   };
   Write("scenario.json", R"({"drives": [
     {"letter": "d", "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "}},
@@ -127,7 +92,7 @@ TEST_F(Console, StartUpOutcomesWithoutAnImageToSend) {
     std::filesystem::remove(folder_ / "VELTRAN.TMP");
     if (row.autorun != nullptr) MakeImage("AUTORUN.BIN", row.autorun);
     const Result r = Run(std::string(row.options) + " --virtual=scenario.json", "");
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.exitCode, row.exitCode) << row.options;
     EXPECT_NE(r.out.find(row.expected), std::string::npos) << row.options << "\n" << r.out;
     EXPECT_EQ(r.out.find("Status :"), std::string::npos) << r.out;
     EXPECT_EQ(Slurp("VELTRAN.TMP"), row.log) << row.options;
@@ -149,7 +114,7 @@ TEST_F(Console, SecondStartInTheSameScopeSaysTheToolIsRunning) {
   ASSERT_TRUE(std::getline(output, line));
 
   const Result second = Run("--virtual", "");
-  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.exitCode, 3);
   EXPECT_EQ(second.out, "veltran is already running.\n");
 
   commands << "exit\n" << std::flush;
@@ -245,11 +210,60 @@ TEST_F(Console, BytesADriveSendsAreShownEscaped) {
 TEST_F(Console, BadScenarioAndBadArgumentsAreRefusedClearly) {
   Write("broken.json", R"({"drives": [{"letter": 5}]})");
   const Result broken = Run("--virtual=broken.json", "");
-  EXPECT_EQ(broken.exitCode, 2);
+  EXPECT_EQ(broken.exitCode, 3);
   EXPECT_EQ(broken.err, "veltran: broken.json: drives[0].letter: expected a string\n");
   const Result empty = Run("--trace=", "");
-  EXPECT_EQ(empty.exitCode, 2);
+  EXPECT_EQ(empty.exitCode, 3);
   EXPECT_EQ(empty.err.rfind("veltran: --trace= needs a file name\n", 0), 0u);
+}
+
+// The exit status tells a flashed drive from a refused start and from a failed write, with a
+// test option (the log) and without one (the boxes). The first block is the drive's 17th
+// command in an automatic run and its 16th after a manual open; the final command two later.
+TEST_F(Console, ExitStatusTellsHowTheRunEnded) {
+  struct Row {
+    const char* drive;  // added to the drive's scenario entry
+    const char* options;
+    const char* input;
+    int exitCode;
+    const char* shown;  // in the output
+  };
+  const Row rows[] = {
+      {"", "-LIVE", "", 0, "Status : Ok\n"},
+      {"", "", "exit\n", 0, "Status : Ready\n"},
+      {"", "", "start\nexit\n", 0, "Status : Ok\n"},
+      {R"(, "disc": true)", "-LIVE", "", 1, "Status : READY\n"},
+      {R"(, "disc": true)", "", "start\nexit\n", 1, "Remove the Disc in the Drive !!\n"},
+      {R"(, "faults": [{"at": 17, "status": "check", "sense": [3, 12, 0]}])", "-LIVE", "", 2,
+       "Status : Wait..\n"},
+      {R"(, "faults": [{"at": 16, "status": "check", "sense": [3, 12, 0]}])", "", "start\n", 2,
+       "Flash Cmd Fail!!\n"},
+      {R"(, "faults": [{"at": 19, "status": "check", "sense": [3, 12, 0]}])", "-LIVE", "", 2,
+       "Status : Fail\n"},
+      {R"(, "faults": [{"at": 18, "status": "check", "sense": [3, 12, 0]}])", "", "start\n", 2,
+       " Download Fail!! \n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.options) + " " + row.drive + " " + row.input);
+    std::filesystem::remove(folder_ / "AUTORUN.BIN");
+    std::filesystem::remove(folder_ / "new.bin");
+    MakeImage(row.options[0] != '\0' ? "AUTORUN.BIN" : "new.bin",
+              "--revision NA02 --block-kb 32 --blocks 3 --size 81920");
+    Write("scenario.json", std::string(R"({"drives": [
+      {"letter": "e", "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "},
+       "vendor_identify_prefix": "KVR", "program_seconds": 2)") +
+                               row.drive + "}]}");
+    const Result r =
+        Run(std::string(row.options) + " --virtual=scenario.json",
+            row.options[0] != '\0' ? row.input : "open new.bin\n" + std::string(row.input));
+    EXPECT_EQ(r.exitCode, row.exitCode);
+    EXPECT_NE(r.out.find(row.shown), std::string::npos) << r.out;
+  }
+  // A refused start with no image at all, and the table in the help.
+  EXPECT_EQ(Run("--virtual", "start\nexit\n").exitCode, 1);
+  const Result help = Run("--help", "");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("Exit status:\n  0  the run ended normally"), std::string::npos);
 }
 
 }  // namespace

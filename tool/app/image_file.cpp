@@ -366,7 +366,13 @@ std::string AutorunPath(const std::string& folder) {
 }
 
 bool AutorunPresent(const std::string& folder) {
-  return static_cast<bool>(std::ifstream(PathFromUtf8(AutorunPath(folder)), std::ios::binary));
+  const fs::path path = PathFromUtf8(AutorunPath(folder));
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  // Only a regular file is ever opened (opening a FIFO waits for a writer): anything else is
+  // an image that cannot be read, which the load refuses.
+  if (fs::exists(status) && !fs::is_regular_file(status)) return true;
+  return static_cast<bool>(std::ifstream(path, std::ios::binary));
 }
 
 ImageFileRead ReadAutorunImage(const std::string& folder) {

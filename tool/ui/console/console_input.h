@@ -26,8 +26,11 @@ class ConsoleInput {
 
   // The next line if one has arrived; nothing otherwise.
   std::optional<std::string> TakeLine();
-  // Blocks until a line arrives; nothing at end of input.
+  // Blocks until a line arrives; nothing at end of input or once StopWaiting was called.
   std::optional<std::string> WaitForLine();
+  // Callable from any thread: a wait under way and every later one return at once (the program
+  // was asked to end, so no box waits for Enter any more).
+  void StopWaiting();
   bool ended() const;
 
  private:
@@ -41,6 +44,7 @@ class ConsoleInput {
   std::condition_variable changed_;
   std::deque<std::string> lines_;
   bool ended_ = false;
+  bool stopWaiting_ = false;
   std::thread reader_;
 };
 

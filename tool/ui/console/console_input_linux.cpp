@@ -36,11 +36,19 @@ std::optional<std::string> ConsoleInput::TakeLine() {
 
 std::optional<std::string> ConsoleInput::WaitForLine() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return !lines_.empty() || ended_; });
-  if (lines_.empty()) return std::nullopt;
+  changed_.wait(lock, [this] { return !lines_.empty() || ended_ || stopWaiting_; });
+  if (lines_.empty() || stopWaiting_) return std::nullopt;
   std::string line = std::move(lines_.front());
   lines_.pop_front();
   return line;
+}
+
+void ConsoleInput::StopWaiting() {
+  {
+    std::lock_guard lock(mutex_);
+    stopWaiting_ = true;
+  }
+  changed_.notify_all();
 }
 
 bool ConsoleInput::ended() const {

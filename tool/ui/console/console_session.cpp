@@ -1,16 +1,12 @@
 #include "console_session.h"
 
-#include <pthread.h>
-#include <signal.h>
-
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
-#include <thread>
 
 #include "app/event_loop.h"
 #include "app/main_form.h"
@@ -18,6 +14,7 @@
 #include "console_window.h"
 #include "instance_lock.h"
 #include "platform/platform.h"
+#include "signal_watch.h"
 
 namespace veltran {
 namespace {
@@ -30,7 +27,12 @@ constexpr const char* kUsage =
     "  start       start the download (the Start Download button)\n"
     "  info        the download file information (F9)\n"
     "  about       the About box\n"
-    "  exit        close the tool\n";
+    "  exit        close the tool\n"
+    "Exit status:\n"
+    "  0  the run ended normally: a download completed, or none was started\n"
+    "  1  a start was refused before any write (a refusal box; log codes E1 to E5)\n"
+    "  2  a download failed during the write (log codes E6, E7)\n"
+    "  3  the tool did not run: another one runs, or bad options or scenario\n";
 
 constexpr const char* kUpdateInProgress =
     "The firmware update is in progress; veltran ends when it is done. Do not switch off the "
@@ -48,43 +50,6 @@ std::string InstanceScope(const PlatformOptions& options) {
   return "virtual:" + std::filesystem::current_path(ignored).string();
 }
 
-// SIGINT, SIGTERM and SIGHUP become requests to end, held while the final command runs. The
-// signals are blocked in every thread and taken by one: made before any other thread starts,
-// so that every later thread inherits the mask.
-class SignalWatch {
- public:
-  explicit SignalWatch(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
-    sigemptyset(&set_);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, s);
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-    thread_ = std::thread([this] { Watch(); });
-  }
-  ~SignalWatch() {
-    stopping_.store(true);
-    pthread_kill(thread_.native_handle(), SIGHUP);
-    thread_.join();
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SignalWatch(const SignalWatch&) = delete;
-  SignalWatch& operator=(const SignalWatch&) = delete;
-
- private:
-  void Watch() {
-    for (;;) {
-      int signal = 0;
-      if (sigwait(&set_, &signal) != 0) continue;
-      if (stopping_.load()) return;
-      onSignal_(signal);
-    }
-  }
-
-  std::function<void(int)> onSignal_;
-  sigset_t set_{};
-  sigset_t previous_{};
-  std::atomic<bool> stopping_{false};
-  std::thread thread_;
-};
-
 class ConsoleSession {
  public:
   ConsoleSession(Platform& platform, const ConsoleStreams& streams, std::string commandLine)
@@ -96,29 +61,50 @@ class ConsoleSession {
         form_(platform.system(), platform.transport(), window_,
               MainFormEnvironment{std::move(commandLine), ""}) {}
 
-  void Run() {
+  // Returns the run's exit status.
+  int Run() {
     std::optional<SignalWatch> signals;
-    if (streams_.handleSignals) {
-      signals.emplace([this](int) { loop_.Post([this] { RequestEnd(false); }); });
-    }
+    if (streams_.handleSignals) signals.emplace([this](int) { OnEndSignal(); });
     input_ =
         std::make_unique<ConsoleInput>(streams_.in, [this] { loop_.Post([this] { OnInput(); }); });
+    window_.outcome().BeginAttempt();  // the automatic load refuses an image with a box
     form_.FormCreate();
     for (const std::string& notice : platform_.transport().ScanNotices()) {
       std::fprintf(streams_.err, "veltran: %s\n", notice.c_str());
     }
     if (!window_.closed()) form_.FormShow();
-    if (window_.closed()) return;
-    loop_.Run([this](TimerId timer) { Fire(timer); });
+    window_.outcome().EndAttempt();
+    {
+      std::lock_guard lock(startUpMutex_);
+      startingUp_ = false;
+    }
+    if (!window_.closed()) loop_.Run([this](TimerId timer) { Fire(timer); });
+    return ExitCodeFor(window_.outcome().Outcome());
   }
 
  private:
+  // On the signal thread. Start-up sends nothing that changes a drive, and a box there may wait
+  // for Enter with no loop running yet: a request to end then ends the program at once. Later
+  // it becomes a request to the loop, which holds it while the final command runs; a box that
+  // waits for Enter stops waiting so that the loop gets to it.
+  void OnEndSignal() {
+    {
+      std::lock_guard lock(startUpMutex_);
+      if (startingUp_) std::_Exit(ExitCodeFor(window_.outcome().Outcome()));
+    }
+    loop_.Post([this] { RequestEnd(false); });
+    if (input_) input_->StopWaiting();
+  }
+
   void WaitForEnter() {
     if (streams_.interactive && input_) input_->WaitForLine();
   }
 
   void Fire(TimerId timer) {
+    // Timer3 is the automatic start.
+    if (timer == TimerId::kTimer3) window_.outcome().BeginAttempt();
     form_.OnTimer(timer);
+    window_.outcome().EndAttempt();
     EndIfRequestedAndIdle();
   }
 
@@ -164,7 +150,9 @@ class ConsoleSession {
     } else if (command == "drive") {
       SelectDrive(argument);
     } else if (command == "start") {
+      window_.outcome().BeginAttempt();
       form_.ToolButton2Click();
+      window_.outcome().EndAttempt();
     } else if (command == "info") {
       form_.FormKeyDown(kKeyF9);
     } else if (command == "about") {
@@ -203,6 +191,9 @@ class ConsoleSession {
   MainForm form_;
   std::unique_ptr<ConsoleInput> input_;
   bool endRequested_ = false;
+  // Held by the signal thread while it ends the program, so that start-up cannot have moved on.
+  std::mutex startUpMutex_;
+  bool startingUp_ = true;
 };
 
 }  // namespace
@@ -219,13 +210,19 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
     }
   } catch (const std::exception& e) {
     std::fprintf(streams.err, "veltran: %s\n%s", e.what(), kUsage);
-    return 2;
+    return ExitCodeFor(ConsoleOutcome::kNotRun);
   }
 
-  const std::optional<InstanceLock> lock = InstanceLock::Acquire(InstanceScope(platformOptions));
+  std::string lockProblem;
+  const std::optional<InstanceLock> lock =
+      InstanceLock::Acquire(InstanceScope(platformOptions), lockProblem);
+  if (!lockProblem.empty()) {
+    std::fprintf(streams.err, "veltran: running without the single-instance lock: %s\n",
+                 lockProblem.c_str());
+  }
   if (!lock) {
     std::fputs("veltran is already running.\n", streams.out);
-    return 0;
+    return ExitCodeFor(ConsoleOutcome::kNotRun);
   }
 
   std::unique_ptr<Platform> platform;
@@ -233,11 +230,10 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
     platform = std::make_unique<Platform>(platformOptions);
   } catch (const std::exception& e) {
     std::fprintf(streams.err, "veltran: %s\n", e.what());
-    return 2;
+    return ExitCodeFor(ConsoleOutcome::kNotRun);
   }
 
-  ConsoleSession(*platform, streams, JoinCommandLine(arguments)).Run();
-  return 0;
+  return ConsoleSession(*platform, streams, JoinCommandLine(arguments)).Run();
 }
 
 }  // namespace veltran

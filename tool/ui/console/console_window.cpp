@@ -32,6 +32,7 @@ void ConsoleWindow::EndBar() {
 }
 
 void ConsoleWindow::SetFieldText(Field field, std::string_view text) {
+  if (field == Field::kStatus) outcome_.StatusShown(text);
   Line(std::string(FieldLabel(field)) + " " + std::string(text));
 }
 
@@ -66,11 +67,17 @@ void ConsoleWindow::SetProgress(int position) {
 
 void ConsoleWindow::EnableTimer(TimerId timer, bool enabled) { loop_.EnableTimer(timer, enabled); }
 
-// A terminal has no button to disable and no pointer to capture.
+// A terminal has no button to disable and no pointer to capture; the busy cursor only marks the
+// start of the write.
 void ConsoleWindow::EnableExitButton(bool) {}
-void ConsoleWindow::SetBusy(bool) {}
+void ConsoleWindow::SetBusy(bool busy) {
+  if (busy) outcome_.WriteStarted();
+}
 
-void ConsoleWindow::ShowMessage(const MessageBoxSpec& box) { ShowBox(box.caption, box.text); }
+void ConsoleWindow::ShowMessage(const MessageBoxSpec& box) {
+  if (box.errorIcon) outcome_.ErrorBoxShown();
+  ShowBox(box.caption, box.text);
+}
 
 void ConsoleWindow::ShowBox(std::string_view caption, std::string_view text) {
   Line(caption);
@@ -79,6 +86,7 @@ void ConsoleWindow::ShowBox(std::string_view caption, std::string_view text) {
 }
 
 void ConsoleWindow::Close() {
+  outcome_.Closed();
   EndBar();
   closed_ = true;
   loop_.Quit();

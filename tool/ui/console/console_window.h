@@ -9,6 +9,7 @@
 
 #include "app/event_loop.h"
 #include "app/window.h"
+#include "console_outcome.h"
 
 namespace veltran {
 
@@ -18,6 +19,9 @@ class ConsoleWindow final : public MainWindow {
   // `progressBar`: progress is drawn as one updating bar (a terminal), not a line per change.
   ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter, EventLoop& loop,
                 bool progressBar = false);
+
+  // What the run's events tell of its outcome; the session marks the start attempts.
+  OutcomeTracker& outcome() { return outcome_; }
 
   void SetFieldText(Field field, std::string_view text) override;
   void AddDriveListItem(std::string_view text) override;
@@ -47,6 +51,7 @@ class ConsoleWindow final : public MainWindow {
   bool barShown_ = false;
   int progress_ = 0;
   bool closed_ = false;
+  OutcomeTracker outcome_;
 };
 
 }  // namespace veltran
