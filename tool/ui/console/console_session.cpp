@@ -14,7 +14,9 @@
 
 #include "app/event_loop.h"
 #include "app/main_form.h"
+#include "app/plan.h"
 #include "console_input.h"
+#include "console_json.h"
 #include "console_window.h"
 #include "instance_lock.h"
 #include "platform/platform.h"
@@ -23,11 +25,15 @@ namespace veltran {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: veltran [-NOCHECK] [-TEST] [-LIVE] [--virtual[=SCENARIO]] [--trace=FILE]\n"
+    "usage: veltran [-NOCHECK] [-TEST] [-LIVE] [--plan] [--json] [--virtual[=SCENARIO]]\n"
+    "               [--trace=FILE]\n"
+    "  --plan      print the plan of a download after start-up and end (nothing is written)\n"
+    "  --json      every event as one JSON object a line, then the outcome\n"
     "Commands, one a line on standard input:\n"
     "  open PATH   open a firmware image (open without a path: the dialog was cancelled)\n"
     "  drive N     select the drive at list position N, from 0\n"
     "  start       start the download (the Start Download button)\n"
+    "  plan        what a start would do: its verdict, or every command it would send\n"
     "  info        the download file information (F9)\n"
     "  about       the About box\n"
     "  exit        close the tool\n";
@@ -85,16 +91,32 @@ class SignalWatch {
   std::thread thread_;
 };
 
+// The ways of running besides the interactive text form.
+struct ConsoleModes {
+  bool planOnly = false;
+  bool json = false;
+};
+
 class ConsoleSession {
  public:
-  ConsoleSession(Platform& platform, const ConsoleStreams& streams, std::string commandLine)
-      : streams_(streams),
+  ConsoleSession(Platform& platform, const ConsoleStreams& streams, std::string commandLine,
+                 ConsoleModes modes = {})
+      : modes_(modes),
+        json_(streams.out),
+        streams_(streams),
         platform_(platform),
         loop_(platform.system().clock()),
         window_(
             streams.out, [this] { WaitForEnter(); }, loop_, streams.outTerminal),
         form_(platform.system(), platform.transport(), window_,
-              MainFormEnvironment{std::move(commandLine), ""}) {}
+              MainFormEnvironment{std::move(commandLine), ""}) {
+    if (modes_.json) window_.SetJson(&json_);
+  }
+
+  // The last line of a JSON run: how it ended.
+  void Finish() {
+    if (modes_.json) json_.Outcome(form_.state());
+  }
 
   void Run() {
     std::optional<SignalWatch> signals;
@@ -109,10 +131,25 @@ class ConsoleSession {
     }
     if (!window_.closed()) form_.FormShow();
     if (window_.closed()) return;
+    if (modes_.planOnly) return ShowPlan();
     loop_.Run([this](TimerId timer) { Fire(timer); });
   }
 
  private:
+  void ShowPlan() {
+    if (form_.FinalCommandRunning()) {
+      std::fputs("veltran: plan: a download is under way\n", streams_.err);
+      return;
+    }
+    const DownloadPlan plan =
+        PlanDownload(form_.state(), platform_.transport(), platform_.system());
+    if (modes_.json) {
+      json_.Plan(plan);
+    } else {
+      PrintPlanText(streams_.out, plan);
+    }
+  }
+
   void WaitForEnter() {
     if (streams_.interactive && input_) input_->WaitForLine();
   }
@@ -137,7 +174,7 @@ class ConsoleSession {
   // no commands); "exit" and a signal cancel it.
   void RequestEnd(bool waitForAutomaticStart) {
     if (!form_.FormCloseQuery()) {
-      if (!endRequested_) std::fputs(kUpdateInProgress, streams_.out);
+      if (!endRequested_) std::fputs(kUpdateInProgress, modes_.json ? streams_.err : streams_.out);
       std::fflush(streams_.out);
     } else if (!waitForAutomaticStart && !form_.DownloadUnderWay()) {
       window_.Close();
@@ -165,6 +202,8 @@ class ConsoleSession {
       SelectDrive(argument);
     } else if (command == "start") {
       form_.ToolButton2Click();
+    } else if (command == "plan") {
+      ShowPlan();
     } else if (command == "info") {
       form_.FormKeyDown(kKeyF9);
     } else if (command == "about") {
@@ -196,6 +235,8 @@ class ConsoleSession {
     form_.ComboBox1Change(static_cast<int>(position));
   }
 
+  ConsoleModes modes_;
+  ConsoleJson json_;
   const ConsoleStreams& streams_;
   Platform& platform_;
   EventLoop loop_;
@@ -209,12 +250,15 @@ class ConsoleSession {
 
 int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& streams) {
   PlatformOptions platformOptions;
+  ConsoleModes modes;
   try {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
       if (arguments[i] == "--help") {
         std::fputs(kUsage, streams.out);
         return 0;
       }
+      modes.planOnly = modes.planOnly || arguments[i] == "--plan";
+      modes.json = modes.json || arguments[i] == "--json";
       ParsePlatformArgument(arguments[i], platformOptions);
     }
   } catch (const std::exception& e) {
@@ -236,7 +280,9 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
     return 2;
   }
 
-  ConsoleSession(*platform, streams, JoinCommandLine(arguments)).Run();
+  ConsoleSession session(*platform, streams, JoinCommandLine(arguments), modes);
+  session.Run();
+  session.Finish();
   return 0;
 }
 

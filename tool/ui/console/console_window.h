@@ -9,6 +9,7 @@
 
 #include "app/event_loop.h"
 #include "app/window.h"
+#include "console_json.h"
 
 namespace veltran {
 
@@ -32,6 +33,8 @@ class ConsoleWindow final : public MainWindow {
   void Post(std::function<void()> work) override { loop_.Post(std::move(work)); }
 
   bool closed() const { return closed_; }
+  // From now on every event goes to `json` instead of being printed as text; boxes do not wait.
+  void SetJson(ConsoleJson* json) { json_ = json; }
   // Prints a box that is not a message box (the About box) the same way.
   void ShowBox(std::string_view caption, std::string_view text);
 
@@ -47,6 +50,7 @@ class ConsoleWindow final : public MainWindow {
   bool barShown_ = false;
   int progress_ = 0;
   bool closed_ = false;
+  ConsoleJson* json_ = nullptr;
 };
 
 }  // namespace veltran
