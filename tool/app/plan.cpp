@@ -184,8 +184,8 @@ std::vector<std::string> PlanLines(const DownloadPlan& plan) {
   lines.push_back("final " + plan.commands.back().Line() + " time-out " +
                   std::to_string(plan.finalTimeoutSeconds) + " s");
   lines.push_back("progress estimate " + std::to_string(plan.progressSeconds) + " s");
-  lines.push_back(plan.restartAfter ? "then restart the machine"
-                                    : "then close the tool (test option)");
+  lines.emplace_back(plan.restartAfter ? "then restart the machine"
+                                       : "then close the tool (test option)");
   return lines;
 }
 
