@@ -1,5 +1,6 @@
 #include "app/plan.h"
 
+#include <cstdio>
 #include <memory>
 #include <sstream>
 
