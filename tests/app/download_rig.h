@@ -139,6 +139,8 @@ class DownloadRun {
   bool formReady() const { return formReady_.load(); }
   LoopWindow& window() { return window_; }
   VirtualMachine& machine() { return machine_; }
+  DriveTransport& transport() { return transport_; }
+  SystemInterface& system() { return *system_; }
   std::uint32_t startedAtCommand() const { return startedAtCommand_; }
   std::vector<std::string> TraceLines() const { return ReadLines(tracePath_.path()); }
   // The trace from the start of the download on.

@@ -68,21 +68,8 @@ void Download::DownloadWorker(u8 device) {
 }
 
 u8 Download::SendFinalCommand(u8 device) {
-  CommandRequest request;
-  request.data = ctx_.buffer.data();
-  request.dataLength = final_.length;
-  request.direction = kDataOut;
-  request.timeoutSeconds = finalTimeoutSeconds_;
-  if (final_.kind == FinalCommand::Kind::kFinishPage) {
-    std::copy(kDiagFinish.begin(), kDiagFinish.end(), ctx_.buffer.begin());
-    const CommandSpec& diag = Catalogue(Command::kSendDiagnostic);
-    request.cdb = diag.cdb.data();
-    request.cdbLength = diag.cdbLength;
-  } else {
-    request.cdb = final_.vendorWrite.data();
-    request.cdbLength = static_cast<u8>(final_.vendorWrite.size());
-  }
-  return ctx_.transport.ExecuteCommand(device, request);
+  return ctx_.transport.ExecuteCommand(
+      device, FinalCommandRequest(final_, ctx_.buffer, finalTimeoutSeconds_));
 }
 
 void Download::Unlock(u8 device) {

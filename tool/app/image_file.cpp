@@ -6,6 +6,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "app/image_refusal.h"
 #include "common/ascii.h"
 
 namespace veltran {
@@ -270,13 +271,7 @@ bool SizeCheckPasses(ImageRecord& record) {
 }
 
 bool TrailerLayoutAcceptable(ImageRecord& record) {
-  const bool sizeMatches = SizeCheckPasses(record);
-  const bool blocksFit =
-      record.BlockSizeKB <= kLargestBlockKB && record.LastBlockKB <= kLargestBlockKB;
-  // A last block of 0 KB would make the final command a first block without data.
-  const bool hasBlocks = record.CommandCount >= 1 && record.LastBlockKB > 0;
-  const bool blockSizeGiven = record.BlockSizeKB > 0 || record.CommandCount <= 1;
-  return sizeMatches && blocksFit && hasBlocks && blockSizeGiven;
+  return TrailerLayoutRefusal(record) == ImageRefusal::kNone;
 }
 
 bool DeriveTrailerForm(ImageRecord& record, const ImageHeader& header, bool keep64KFigures) {
@@ -385,13 +380,17 @@ ImageInspection InspectImageFile(const std::string& path) {
   inspection.record.ImagePath = path;
   if (read.status == ImageReadStatus::kNotOpened) {
     inspection.refusal = std::string(kFileNotOpenedText);
+    inspection.rule = RefusalOf(read, inspection.record);
     return inspection;
   }
   if (read.status == ImageReadStatus::kRead) inspection.form = FormText(read.place);
   // The record as derived, before a refusal clears ImageSize.
   inspection.sizeCheckPassed = DeriveRecord(inspection.record, read, false);
   inspection.layoutText = LayoutText(inspection.record);
-  if (!inspection.sizeCheckPassed) inspection.refusal = SizeCheckFailureText(inspection.record);
+  if (!inspection.sizeCheckPassed) {
+    inspection.refusal = SizeCheckFailureText(inspection.record);
+    inspection.rule = RefusalOf(read, inspection.record);
+  }
   return inspection;
 }
 

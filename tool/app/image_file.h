@@ -163,6 +163,19 @@ bool AutorunPresent(const std::string& folder = "");
 // The reads of the automatic load.
 ImageFileRead ReadAutorunImage(const std::string& folder = "");
 
+// Which of the load-time rules refused an image (image_refusal.h names them).
+enum class ImageRefusal {
+  kNone,           // accepted
+  kNotOpened,      // the file cannot be opened for reading
+  kUnusableFile,   // no regular file, 2 GiB or more, or a read failed
+  kNoHeader,       // too short to hold the identification header
+  kSizeMismatch,   // the file size is not what the block figures add up to
+  kBlockTooLarge,  // a block is larger than the command buffer
+  kNoBlocks,       // no block, or a last block of 0 KB
+  kNoBlockSize,    // several blocks but a block size of 0
+  kNoWholeBlock,   // a fixed-header image without one whole 32 KB block
+};
+
 // What the tool derives from an image file when it loads it as AUTORUN.BIN (the automatic load),
 // including every refusal the tool applies at load time.
 struct ImageInspection {
@@ -172,6 +185,7 @@ struct ImageInspection {
   std::string layoutText;  // the "%ub %dKb %dCmd" figures, e.g. "32768b 32Kb 4Cmd"
   bool sizeCheckPassed = false;        // true also when no size check applies (64 KB, fixed header)
   std::optional<std::string> refusal;  // set when the tool would refuse the image: the message
+  ImageRefusal rule = ImageRefusal::kNone;  // and the rule that refused it
 };
 ImageInspection InspectImageFile(const std::string& path);
 

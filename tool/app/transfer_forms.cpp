@@ -122,6 +122,25 @@ bool ImageStillAsLoaded(DownloadImageFile& file, const ImageRecord& image) {
   return image.CommandCount >= 1 && image.LastBlockKB > 0 && layout == image.ImageSize;
 }
 
+CommandRequest FinalCommandRequest(const FinalCommand& final, CommandBuffer& buffer,
+                                   u32 timeoutSeconds) {
+  CommandRequest request;
+  request.data = buffer.data();
+  request.dataLength = final.length;
+  request.direction = kDataOut;
+  request.timeoutSeconds = timeoutSeconds;
+  if (final.kind == FinalCommand::Kind::kFinishPage) {
+    std::copy(kDiagFinish.begin(), kDiagFinish.end(), buffer.begin());
+    const CommandSpec& diag = Catalogue(Command::kSendDiagnostic);
+    request.cdb = diag.cdb.data();
+    request.cdbLength = diag.cdbLength;
+  } else {
+    request.cdb = final.vendorWrite.data();
+    request.cdbLength = static_cast<u8>(final.vendorWrite.size());
+  }
+  return request;
+}
+
 std::optional<FinalCommand> SendBlocks(const DownloadContext& ctx, DownloadImageFile& file,
                                        u8 device) {
   const ImageRecord& image = ctx.state.image;

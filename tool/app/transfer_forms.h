@@ -39,6 +39,11 @@ struct FinalCommand {
   u32 length = 0;                    // bytes sent from the command buffer
 };
 
+// The final command's request, with its data put into `buffer` where the form sends a fixed page.
+// `final` must outlive the request, which points at its CDB.
+CommandRequest FinalCommandRequest(const FinalCommand& final, CommandBuffer& buffer,
+                                   u32 timeoutSeconds);
+
 // The file must still be the one that was loaded (its size, and its header where it was), and
 // every block must fit the command buffer.
 bool ImageStillAsLoaded(DownloadImageFile& file, const ImageRecord& image);

@@ -9,6 +9,7 @@
 
 #include "app/image_file.h"
 #include "archive.h"
+#include "inspect_json.h"
 #include "launcher.h"
 #include "package_writer.h"
 
@@ -19,14 +20,14 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage: veltran-pack build --launcher LAUNCHER --image IMAGE --tool TOOL -o PACKAGE [--force]\n"
-    "       veltran-pack inspect IMAGE\n"
+    "       veltran-pack inspect [--json] IMAGE\n"
     "       veltran-pack --help\n"
     "\n"
     "build    writes LAUNCHER followed by a zip archive holding IMAGE and TOOL (deflated, named\n"
     "         by their file names, image first). An image the flash tool would refuse when it\n"
     "         loads it as AUTORUN.BIN is not packed unless --force is given. A Windows\n"
     "         launcher is packed only with a Windows tool built for the same machine.\n"
-    "inspect  prints what the flash tool derives from IMAGE.\n"
+    "inspect  prints what the flash tool derives from IMAGE; with --json as one JSON document.\n"
     "\n"
     "exit codes: 0 done, 1 the flash tool would refuse the image, 2 usage error,\n"
     "            3 a file could not be read or written\n";
@@ -132,18 +133,27 @@ std::string Describe(const std::string& path, const ImageInspection& inspection)
 }
 
 int Inspect(const std::vector<std::string>& args, CommandOutput& output) {
-  if (args.size() != 2) {
+  bool asJson = false;
+  std::vector<std::string> files;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--json") {
+      asJson = true;
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.size() != 1) {
     output.err += "veltran-pack inspect: expected one image file\n";
     return kExitUsage;
   }
-  const std::string& path = args[1];
+  const std::string& path = files[0];
   std::error_code error;
   if (!fs::is_regular_file(path, error)) {
     output.err += "veltran-pack: cannot read image '" + path + "'\n";
     return kExitFileError;
   }
   const ImageInspection inspection = InspectImageFile(path);
-  output.out += Describe(path, inspection);
+  output.out += asJson ? InspectionJson(path, inspection) : Describe(path, inspection);
   return inspection.refusal ? kExitRefused : kExitOk;
 }
 

@@ -4,12 +4,14 @@
 #include <string>
 
 #include "drive_report.h"
+#include "probe_json.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: veltran-probe [--virtual[=SCENARIO]] [--trace=FILE]\n"
+    "usage: veltran-probe [--json] [--virtual[=SCENARIO]] [--trace=FILE]\n"
     "Scans for optical drives, lists them and identifies each one.\n"
+    "  --json                the report as one JSON document (messages go to standard error)\n"
     "  --virtual[=SCENARIO]  use a virtual machine (the built-in one, or a JSON scenario file)\n"
     "  --trace=FILE          append one line per drive command to FILE\n";
 
@@ -17,6 +19,7 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
   veltran::PlatformOptions options;
+  bool asJson = false;
   try {
     for (int i = 1; i < argc; ++i) {
       const std::string argument = argv[i];
@@ -24,14 +27,21 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
       }
+      if (argument == "--json") {
+        asJson = true;
+        continue;
+      }
       if (!veltran::ParsePlatformArgument(argument, options)) {
         std::fprintf(stderr, "veltran-probe: unknown argument %s\n%s", argument.c_str(), kUsage);
         return 2;
       }
     }
     veltran::Platform platform(options);
-    const std::string report = veltran::FormatReport(veltran::ScanAndIdentify(platform));
-    for (const std::string& notice : platform.transport().ScanNotices()) {
+    const std::vector<veltran::DriveReport> reports = veltran::ScanAndIdentify(platform);
+    const std::vector<std::string> notices = platform.transport().ScanNotices();
+    const std::string report =
+        asJson ? veltran::FormatJsonReport(reports, notices) : veltran::FormatReport(reports);
+    for (const std::string& notice : notices) {
       std::fprintf(stderr, "veltran-probe: %s\n", notice.c_str());
     }
     if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() ||

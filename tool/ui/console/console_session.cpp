@@ -10,7 +10,9 @@
 
 #include "app/event_loop.h"
 #include "app/main_form.h"
+#include "app/plan.h"
 #include "console_input.h"
+#include "console_json.h"
 #include "console_window.h"
 #include "instance_lock.h"
 #include "platform/platform.h"
@@ -20,11 +22,15 @@ namespace veltran {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: veltran [-NOCHECK] [-TEST] [-LIVE] [--virtual[=SCENARIO]] [--trace=FILE]\n"
+    "usage: veltran [-NOCHECK] [-TEST] [-LIVE] [--plan] [--json] [--virtual[=SCENARIO]]\n"
+    "               [--trace=FILE]\n"
+    "  --plan      print the plan of a download after start-up and end (nothing is written)\n"
+    "  --json      every event as one JSON object a line, then the outcome\n"
     "Commands, one a line on standard input:\n"
     "  open PATH   open a firmware image (open without a path: the dialog was cancelled)\n"
     "  drive N     select the drive at list position N, from 0\n"
     "  start       start the download (the Start Download button)\n"
+    "  plan        what a start would do: its verdict, or every command it would send\n"
     "  info        the download file information (F9)\n"
     "  about       the About box\n"
     "  exit        close the tool\n"
@@ -50,16 +56,27 @@ std::string InstanceScope(const PlatformOptions& options) {
   return "virtual:" + std::filesystem::current_path(ignored).string();
 }
 
+// The ways of running besides the interactive text form.
+struct ConsoleModes {
+  bool planOnly = false;
+  bool json = false;
+};
+
 class ConsoleSession {
  public:
-  ConsoleSession(Platform& platform, const ConsoleStreams& streams, std::string commandLine)
-      : streams_(streams),
+  ConsoleSession(Platform& platform, const ConsoleStreams& streams, std::string commandLine,
+                 ConsoleModes modes = {})
+      : modes_(modes),
+        json_(streams.out),
+        streams_(streams),
         platform_(platform),
         loop_(platform.system().clock()),
         window_(
             streams.out, [this] { WaitForEnter(); }, loop_, streams.outTerminal),
         form_(platform.system(), platform.transport(), window_,
-              MainFormEnvironment{std::move(commandLine), ""}) {}
+              MainFormEnvironment{std::move(commandLine), ""}) {
+    if (modes_.json) window_.SetJson(&json_);
+  }
 
   // Returns the run's exit status.
   int Run() {
@@ -78,8 +95,19 @@ class ConsoleSession {
       std::lock_guard lock(startUpMutex_);
       startingUp_ = false;
     }
-    if (!window_.closed()) loop_.Run([this](TimerId timer) { Fire(timer); });
+    if (!window_.closed()) {
+      if (modes_.planOnly) {
+        ShowPlan();
+      } else {
+        loop_.Run([this](TimerId timer) { Fire(timer); });
+      }
+    }
     return ExitCodeFor(window_.outcome().Outcome());
+  }
+
+  // The last line of a JSON run: how it ended.
+  void Finish() {
+    if (modes_.json) json_.Outcome(form_.state(), window_.outcome().Outcome());
   }
 
  private:
@@ -94,6 +122,20 @@ class ConsoleSession {
     }
     loop_.Post([this] { RequestEnd(false); });
     if (input_) input_->StopWaiting();
+  }
+
+  void ShowPlan() {
+    if (form_.FinalCommandRunning()) {
+      std::fputs("veltran: plan: a download is under way\n", streams_.err);
+      return;
+    }
+    const DownloadPlan plan =
+        PlanDownload(form_.state(), platform_.transport(), platform_.system());
+    if (modes_.json) {
+      json_.Plan(plan);
+    } else {
+      PrintPlanText(streams_.out, plan);
+    }
   }
 
   void WaitForEnter() {
@@ -123,7 +165,7 @@ class ConsoleSession {
   // no commands); "exit" and a signal cancel it.
   void RequestEnd(bool waitForAutomaticStart) {
     if (!form_.FormCloseQuery()) {
-      if (!endRequested_) std::fputs(kUpdateInProgress, streams_.out);
+      if (!endRequested_) std::fputs(kUpdateInProgress, modes_.json ? streams_.err : streams_.out);
       std::fflush(streams_.out);
     } else if (!waitForAutomaticStart && !form_.DownloadUnderWay()) {
       window_.Close();
@@ -153,6 +195,8 @@ class ConsoleSession {
       window_.outcome().BeginAttempt();
       form_.ToolButton2Click();
       window_.outcome().EndAttempt();
+    } else if (command == "plan") {
+      ShowPlan();
     } else if (command == "info") {
       form_.FormKeyDown(kKeyF9);
     } else if (command == "about") {
@@ -184,6 +228,8 @@ class ConsoleSession {
     form_.ComboBox1Change(static_cast<int>(position));
   }
 
+  ConsoleModes modes_;
+  ConsoleJson json_;
   const ConsoleStreams& streams_;
   Platform& platform_;
   EventLoop loop_;
@@ -200,12 +246,15 @@ class ConsoleSession {
 
 int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& streams) {
   PlatformOptions platformOptions;
+  ConsoleModes modes;
   try {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
       if (arguments[i] == "--help") {
         std::fputs(kUsage, streams.out);
         return 0;
       }
+      modes.planOnly = modes.planOnly || arguments[i] == "--plan";
+      modes.json = modes.json || arguments[i] == "--json";
       ParsePlatformArgument(arguments[i], platformOptions);
     }
   } catch (const std::exception& e) {
@@ -233,7 +282,10 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
     return ExitCodeFor(ConsoleOutcome::kNotRun);
   }
 
-  return ConsoleSession(*platform, streams, JoinCommandLine(arguments)).Run();
+  ConsoleSession session(*platform, streams, JoinCommandLine(arguments), modes);
+  const int status = session.Run();
+  session.Finish();
+  return status;
 }
 
 }  // namespace veltran

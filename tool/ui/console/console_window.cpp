@@ -33,25 +33,32 @@ void ConsoleWindow::EndBar() {
 
 void ConsoleWindow::SetFieldText(Field field, std::string_view text) {
   if (field == Field::kStatus) outcome_.StatusShown(text);
+  if (json_) return json_->Field(FieldLabel(field), text);
   Line(std::string(FieldLabel(field)) + " " + std::string(text));
 }
 
 void ConsoleWindow::AddDriveListItem(std::string_view text) {
   items_.emplace_back(text);
+  if (json_) return json_->ListEntry(text);
   Line("Drive list : " + std::string(text));
 }
 
 void ConsoleWindow::SelectDriveListItem(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= items_.size()) return;
+  if (json_) return json_->Selection(index, items_[static_cast<std::size_t>(index)]);
   Line("Drive : " + items_[static_cast<std::size_t>(index)]);
 }
 
-void ConsoleWindow::ShowNocheckLabel() { Line("Nocheck Option"); }
+void ConsoleWindow::ShowNocheckLabel() {
+  if (json_) return json_->NocheckLabel();
+  Line("Nocheck Option");
+}
 
 void ConsoleWindow::SetProgress(int position) {
   position = std::clamp(position, 0, 100);
   if (position == progress_) return;
   progress_ = position;
+  if (json_) return json_->Progress(position);
   if (!progressBar_) {
     Line("Progress: " + std::to_string(position) + "%");
     return;
@@ -68,8 +75,11 @@ void ConsoleWindow::SetProgress(int position) {
 void ConsoleWindow::EnableTimer(TimerId timer, bool enabled) { loop_.EnableTimer(timer, enabled); }
 
 // A terminal has no button to disable and no pointer to capture; the busy cursor only marks the
-// start of the write.
-void ConsoleWindow::EnableExitButton(bool) {}
+// start of the write. The button is disabled while a start runs: the JSON outcome needs to know
+// that one was asked for.
+void ConsoleWindow::EnableExitButton(bool enabled) {
+  if (json_ && !enabled) json_->StartRequested();
+}
 void ConsoleWindow::SetBusy(bool busy) {
   if (busy) outcome_.WriteStarted();
 }
@@ -80,6 +90,7 @@ void ConsoleWindow::ShowMessage(const MessageBoxSpec& box) {
 }
 
 void ConsoleWindow::ShowBox(std::string_view caption, std::string_view text) {
+  if (json_) return json_->Box(caption, text);
   Line(caption);
   Line(text);
   if (waitForEnter_) waitForEnter_();

@@ -9,6 +9,7 @@
 
 #include "app/event_loop.h"
 #include "app/window.h"
+#include "console_json.h"
 #include "console_outcome.h"
 
 namespace veltran {
@@ -36,6 +37,8 @@ class ConsoleWindow final : public MainWindow {
   void Post(std::function<void()> work) override { loop_.Post(std::move(work)); }
 
   bool closed() const { return closed_; }
+  // From now on every event goes to `json` instead of being printed as text; boxes do not wait.
+  void SetJson(ConsoleJson* json) { json_ = json; }
   // Prints a box that is not a message box (the About box) the same way.
   void ShowBox(std::string_view caption, std::string_view text);
 
@@ -52,6 +55,7 @@ class ConsoleWindow final : public MainWindow {
   int progress_ = 0;
   bool closed_ = false;
   OutcomeTracker outcome_;
+  ConsoleJson* json_ = nullptr;
 };
 
 }  // namespace veltran

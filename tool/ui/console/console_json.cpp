@@ -1,0 +1,152 @@
+#include "console_json.h"
+
+#include <nlohmann/json.hpp>
+
+#include "drive/text.h"
+
+namespace veltran {
+namespace {
+
+using nlohmann::json;
+
+// Bytes from drives and images escaped as the text form escapes them; line breaks kept.
+std::string Shown(std::string_view text) {
+  std::string shown;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    shown += EscapeBytes(text.substr(start, end - start));
+    if (end < text.size()) shown += '\n';
+    start = end + 1;
+  }
+  return shown;
+}
+
+// Every line carries the format, so that a reader can check any line it takes.
+json Event(const char* name) { return {{"format", kConsoleJsonFormat}, {"event", name}}; }
+
+RunOutcome Refused(std::string code, std::string reason) {
+  return {"refused", std::move(code), std::move(reason), 1};
+}
+
+json PlanJson(const DownloadPlan& plan) {
+  json commands = json::array();
+  for (const PlannedCommand& c : plan.commands) {
+    commands.push_back({{"device", c.device},
+                        {"cdb", c.cdb},
+                        {"direction", c.dataIn ? "in" : "out"},
+                        {"length", c.length},
+                        {"crc32", c.crc ? json(c.crc.value()) : json()},
+                        {"line", c.Line()}});
+  }
+  json event = Event("plan");
+  event.update(
+      json{{"would_download", plan.wouldDownload},
+           {"flash_state", static_cast<int>(plan.verdict)},
+           {"code", plan.code.empty() ? json() : json(plan.code)},
+           {"reason", plan.reason},
+           {"device", plan.device ? json(*plan.device) : json()},
+           {"image", Shown(plan.image)},
+           {"boxes", plan.boxes},
+           {"commands", commands},
+           {"final_timeout_seconds", plan.wouldDownload ? json(plan.finalTimeoutSeconds) : json()},
+           {"progress_seconds", plan.wouldDownload ? json(plan.progressSeconds) : json()},
+           {"then", plan.wouldDownload ? json(plan.restartAfter ? "restart" : "close") : json()}});
+  return event;
+}
+
+}  // namespace
+
+RunOutcome ClassifyRun(const RunFacts& facts, const AppState& state) {
+  if (facts.statusOk) return {"done", "COMPLETE", "the download completed", 0};
+  if (facts.statusFail) return {"failed", "E7", "the final command failed", 2};
+  if (facts.blocksSent) return {"failed", "E6", "a command before the final one failed", 2};
+  switch (state.FlashState) {
+    case FlashState::kDmaActive:
+      return Refused("E8", "the drive runs in DMA mode");
+    case FlashState::kDmaUnreadable:
+      return Refused("E9", "the DMA setting could not be read");
+    case FlashState::kDiscPresent:
+      return Refused("E4", "a disc is in the drive");
+    case FlashState::kNoFittingDrive:
+      return Refused("", "no listed drive fits the image");
+    case FlashState::kReady:
+      break;
+  }
+  if (!facts.startRequested) return {"done", "", "no download was started", 0};
+  if (!state.SelectedDevice()) return Refused("", "no drive is listed");
+  return Refused("E1", "the image cannot be opened or has changed since it was loaded");
+}
+
+void PrintPlanText(std::FILE* out, const DownloadPlan& plan) {
+  for (const std::string& line : PlanLines(plan)) {
+    const std::string shown = "Plan : " + Shown(line) + "\n";
+    std::fwrite(shown.data(), 1, shown.size(), out);
+  }
+  std::fflush(out);
+}
+
+void ConsoleJson::Write(const std::string& line) {
+  std::fputs(line.c_str(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+void ConsoleJson::Field(std::string_view label, std::string_view text) {
+  if (label == "Status :") {
+    facts_.blocksSent = facts_.blocksSent || text == "Wait..";
+    facts_.statusOk = facts_.statusOk || text == "Ok";
+    facts_.statusFail = facts_.statusFail || text == "Fail";
+  }
+  json event = Event("field");
+  event.update(json{{"label", label}, {"text", Shown(text)}});
+  Write(event.dump());
+}
+
+void ConsoleJson::ListEntry(std::string_view entry) {
+  json event = Event("drive_list");
+  event["entry"] = Shown(entry);
+  Write(event.dump());
+}
+
+void ConsoleJson::Selection(int index, std::string_view entry) {
+  json event = Event("selection");
+  event.update(json{{"index", index}, {"entry", Shown(entry)}});
+  Write(event.dump());
+}
+
+void ConsoleJson::NocheckLabel() { Write(Event("nocheck").dump()); }
+
+void ConsoleJson::Progress(int position) {
+  json event = Event("progress");
+  event["percent"] = position;
+  Write(event.dump());
+}
+
+void ConsoleJson::Box(std::string_view caption, std::string_view text) {
+  json event = Event("box");
+  event.update(json{{"caption", Shown(caption)}, {"text", Shown(text)}});
+  Write(event.dump());
+}
+
+void ConsoleJson::Plan(const DownloadPlan& plan) { Write(PlanJson(plan).dump()); }
+
+void ConsoleJson::Outcome(const AppState& state, ConsoleOutcome ended) {
+  static constexpr const char* kKinds[] = {"done", "refused", "failed", "not-run"};
+  RunOutcome outcome = ClassifyRun(facts_, state);
+  outcome.kind = kKinds[static_cast<int>(ended)];
+  outcome.exitCode = ExitCodeFor(ended);
+  const std::optional<u8> device = state.SelectedDevice();
+  json event = Event("outcome");
+  event.update(json{
+      {"outcome", outcome.kind},
+      {"code", outcome.code.empty() ? json() : json(outcome.code)},
+      {"reason", outcome.reason},
+      {"image", Shown(state.image.ImagePath)},
+      {"drive",
+       device ? json(Shown(state.DriveList[static_cast<std::size_t>(state.SelectedDrive)].entry))
+              : json()},
+      {"exit_code", outcome.exitCode}});
+  Write(event.dump());
+}
+
+}  // namespace veltran
