@@ -166,10 +166,13 @@ bool IsImageEntryName(std::string_view name) {
 
 int RunLauncher(LauncherSystem& system) {
   const std::string startDirectory = system.CurrentDirectory();
-  const std::string ownPath = system.OwnPath();
+  // Held for the whole run: on Windows the open handle keeps the file from being renamed.
+  const os::File own = system.OpenOwnImage();
+  if (!own) return kLauncherNotTheRunningFile;
   const std::string systemDirectory = system.SystemDirectory();
 
-  ArchiveHandle archive = ArchiveOpen(ownPath.c_str(), 0, ArchiveSource::kFileName);
+  void* const ownHandle = reinterpret_cast<void*>(own.get());  // NOLINT(performance-no-int-to-ptr)
+  ArchiveHandle archive = ArchiveOpen(ownHandle, 0, ArchiveSource::kHandle);
   if (!archive) return kLauncherDone;
   const int installed = InstallPackage(system, archive, systemDirectory);
   if (installed != kLauncherDone) return installed;

@@ -15,13 +15,17 @@ inline constexpr int kLauncherDone = 0;           // installed and started, or n
 inline constexpr int kLauncherDamagedEntry = 1;   // an image or tool entry is damaged or unusable
 inline constexpr int kLauncherStagingFailed = 2;  // the private staging folder or a file in it
 inline constexpr int kLauncherPlacingFailed = 3;  // writing, moving or an attribute call failed
+// The file holding the archive could not be opened as the very file that is running.
+inline constexpr int kLauncherNotTheRunningFile = 5;
 
 // The system calls of the main routine. The OS back end implements them for real; tests
 // replace the directories, the waits and the start of the tool, and make steps fail.
 class LauncherSystem : public os::NameSource {
  public:
   virtual std::string CurrentDirectory() = 0;
-  virtual std::string OwnPath() = 0;
+  // The file of the running program itself, never another file found under its name; empty
+  // when that cannot be made sure of.
+  virtual os::File OpenOwnImage() = 0;
   // Always absolute.
   virtual std::string SystemDirectory() = 0;
   virtual void Sleep(unsigned milliseconds) = 0;

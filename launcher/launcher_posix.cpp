@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
-#include <vector>
 
 #include "common/ascii.h"
 #include "launcher.h"
@@ -43,17 +42,9 @@ class PosixLauncherSystem final : public LauncherSystem {
  public:
   std::string CurrentDirectory() override { return os::CurrentDirectory(); }
 
-  std::string OwnPath() override {
-    std::vector<char> buffer(256);
-    for (;;) {
-      const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-      if (n < 0) return std::string();
-      if (static_cast<std::size_t>(n) < buffer.size()) {
-        return std::string(buffer.data(), static_cast<std::size_t>(n));
-      }
-      buffer.resize(buffer.size() * 2);
-    }
-  }
+  // The link itself is opened, not the name it shows: that name may meanwhile hold another file
+  // (or read "NAME (deleted)"), while the link always leads to the running program.
+  os::File OpenOwnImage() override { return os::OpenForReading("/proc/self/exe"); }
 
   // A relative setting counts from the directory the launcher was started in; the tool is
   // started after that directory has been left.

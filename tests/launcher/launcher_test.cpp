@@ -51,7 +51,7 @@ class RecordingSystem final : public LauncherSystem {
       : package_(std::move(package)), systemDirectory_(std::move(systemDirectory)) {}
 
   std::string CurrentDirectory() override { return real().CurrentDirectory(); }
-  std::string OwnPath() override { return package_.string(); }
+  os::File OpenOwnImage() override { return os::OpenForReading(package_.string()); }
   std::string SystemDirectory() override { return systemDirectory_.string(); }
   void Sleep(unsigned milliseconds) override { waits.push_back(milliseconds); }
   bool ChangeDirectory(const std::string& path) override { return real().ChangeDirectory(path); }
