@@ -126,12 +126,12 @@ class WindowsLauncherSystem final : public LauncherSystem {
 
   os::File OpenOwnImage() override { return OpenRunningImage(); }
 
-  std::string SystemDirectory() override {
+  os::Directory OpenSystemDirectory() override {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
       const UINT n = GetSystemDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
-      if (n == 0) return std::string();
-      if (n < buffer.size()) return std::string(buffer.data(), n);
+      if (n == 0) return os::Directory();
+      if (n < buffer.size()) return os::OpenTrustedDirectory(std::string(buffer.data(), n));
       buffer.resize(n + 1);
     }
   }
@@ -139,16 +139,8 @@ class WindowsLauncherSystem final : public LauncherSystem {
   void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
   bool ChangeDirectory(const std::string& path) override { return os::ChangeDirectory(path); }
 
-  void OpenTool(const std::string& systemDirectory) override {
-    const std::string path = JoinPath(systemDirectory, "veltran.exe");
-    ShellOpen(path);
-  }
-
-  std::string JoinPath(const std::string& directory, std::string_view name) override {
-    std::string path = directory;
-    path += '\\';
-    path += name;
-    return path;
+  void OpenTool(const os::Directory& systemDirectory) override {
+    ShellOpen(systemDirectory.path + "\\veltran.exe");
   }
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #if !defined(_WIN32)
 #include <stdlib.h>
@@ -52,40 +53,47 @@ class RecordingSystem final : public LauncherSystem {
 
   std::string CurrentDirectory() override { return real().CurrentDirectory(); }
   os::File OpenOwnImage() override { return os::OpenForReading(package_.string()); }
-  std::string SystemDirectory() override { return systemDirectory_.string(); }
-  void Sleep(unsigned milliseconds) override { waits.push_back(milliseconds); }
-  bool ChangeDirectory(const std::string& path) override { return real().ChangeDirectory(path); }
-  void OpenTool(const std::string& systemDirectory) override {
-    openedIn.push_back(systemDirectory);
-    currentWhenOpened = fs::current_path();
-    installedWhenOpened = testing::FilesBelow(systemDirectory_);
+  os::Directory OpenSystemDirectory() override {
+    return os::OpenDirectory(systemDirectory_.string());
   }
-  std::string JoinPath(const std::string& directory, std::string_view name) override {
-    return real().JoinPath(directory, name);
+  void Sleep(unsigned milliseconds) override {
+    waits.push_back(milliseconds);
+    if (duringWait) duringWait(waits.size());
+  }
+  bool ChangeDirectory(const std::string& path) override { return real().ChangeDirectory(path); }
+  bool EnterDirectory(const os::Directory& directory) override {
+    return !failEnter && LauncherSystem::EnterDirectory(directory);
+  }
+  void OpenTool(const os::Directory& systemDirectory) override {
+    openedIn.push_back(systemDirectory.path);
+    currentWhenOpened = fs::current_path();
+    installedWhenOpened = testing::FilesBelow(currentWhenOpened);
   }
   // Predictable names, so that a test can plant something where the launcher will write.
   std::uint64_t NextName() override { return ++lastName; }
 
   // Steps that fail on request, as a full disk or a locked file would make them.
-  os::StagingFolder CreateStaging(const std::string& parent) override {
+  os::StagingFolder CreateStaging(const os::Directory& parent) override {
     return failStaging ? os::StagingFolder() : LauncherSystem::CreateStaging(parent);
   }
-  os::PendingFile WritePending(const os::File& staged, const std::string& directory,
+  os::PendingFile WritePending(const os::File& staged, const os::Directory& directory,
                                const os::FileStamp& stamp) override {
     if (failWrites-- == 1) return os::PendingFile();
     return LauncherSystem::WritePending(staged, directory, stamp);
   }
   // Does what Windows does for the call, whatever the host and user.
-  bool MakeReplaceable(const std::string& target) override {
+  bool MakeReplaceable(const os::Directory& directory, std::string_view target) override {
     std::error_code ignored;
-    fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ignored);
-    return LauncherSystem::MakeReplaceable(target);
+    fs::permissions(fs::path(directory.path) / target, fs::perms::owner_write,
+                    fs::perm_options::add, ignored);
+    return LauncherSystem::MakeReplaceable(directory, target);
   }
   // Refuses to replace a read-only file as Windows does, even where a rename would (Linux) or
   // where the user may write anything (root).
-  bool MovePending(os::PendingFile& pending, const std::string& target) override {
-    moved.push_back(fs::path(target).filename().string());
-    if (fs::exists(target) && testing::IsReadOnly(target)) return false;
+  bool MovePending(os::PendingFile& pending, std::string_view target) override {
+    moved.emplace_back(target);
+    const fs::path path = systemDirectory_ / target;
+    if (fs::exists(path) && testing::IsReadOnly(path)) return false;
     return failMoveOf != moved.back() && LauncherSystem::MovePending(pending, target);
   }
 
@@ -98,6 +106,8 @@ class RecordingSystem final : public LauncherSystem {
   bool failStaging = false;
   int failWrites = 0;  // the n-th pending write fails
   std::string failMoveOf;
+  bool failEnter = false;
+  std::function<void(std::size_t)> duringWait;  // called with the number of waits so far
 
  private:
   static LauncherSystem& real() { return OsLauncherSystem(); }
@@ -409,11 +419,23 @@ TEST_F(LauncherTest, OtherLetterCasesOfTheInstalledNamesAreRemoved) {
             (std::vector<std::string>{"VELTRAN.exe", "autorun.bin", "other.bin"}));
 }
 
-TEST_F(LauncherTest, ARelativeSystemDirectoryCountsFromTheStartFolder) {
-  ::setenv("UNFURLER_SYSTEM_DIR", "relative/system", 1);
-  const std::string directory = OsLauncherSystem().SystemDirectory();
-  ::unsetenv("UNFURLER_SYSTEM_DIR");
-  EXPECT_EQ(fs::path(directory), folder_.work() / "relative/system");
+// The system directory is opened once: moving it away and putting another folder under its
+// name while the launcher waits changes neither where the files land nor where the tool starts.
+TEST_F(LauncherTest, TheSystemDirectoryOpenedFirstIsTheOneUsedThroughout) {
+  const fs::path moved = folder_.root() / "moved";
+  RecordingSystem system(package(), systemDirectory());
+  system.duringWait = [&](std::size_t wait) {
+    if (wait != 1) return;
+    fs::rename(systemDirectory(), moved);
+    fs::create_directory(systemDirectory());
+  };
+  RunWith(system, {{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}});
+  EXPECT_TRUE(InstalledFiles().empty());
+  EXPECT_EQ(ReadBytes(moved / "autorun.bin"), Pattern(3000, 1));
+  EXPECT_EQ(ReadBytes(moved / "VELTRAN.exe"), Pattern(3000, 2));
+  ASSERT_EQ(system.openedIn.size(), 1u);
+  EXPECT_TRUE(fs::equivalent(system.currentWhenOpened, moved));
+  EXPECT_EQ(EntriesIn(moved), (std::vector<std::string>{"VELTRAN.exe", "autorun.bin"}));
 }
 #endif
 

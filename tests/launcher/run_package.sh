@@ -157,8 +157,21 @@ if [ "$mode" = native ]; then
       "$work/other" "$sysdir" first/VELTRAN.exe || fail "swapped package ($how)"
   done
 
-  # A relative system directory counts from the start folder, and the tool still starts.
-  UNFURLER_SYSTEM_DIR=../system install_and_check "package1$ext" first/NA01.BIN first/VELTRAN.exe
+  # A system directory an unprivileged user could change, or a relative one (counted from the
+  # start folder, the attacker's), is refused before anything is extracted: exit code 4, nothing
+  # written there, nothing started.
+  mkdir -p user/system rel/system owned tmp/system
+  chown 65534:65534 user owned
+  chmod 1777 tmp
+  for setting in system "$work/owned" "$work/user/system" "$work/tmp/system"; do
+    status=0
+    (cd rel && UNFURLER_SYSTEM_DIR=$setting "$work/package1") || status=$?
+    [ "$status" -eq 4 ] || fail "system directory $setting: exit code $status, expected 4"
+  done
+  sleep 1
+  written=$(find rel owned user tmp -mindepth 1 ! -type d)
+  [ -z "$written" ] || fail "refused system directories got files: $written"
+  echo "ok: system directories others could change were refused"
 
   # A hostile package: names that climb out of the folder are never written or installed.
   rm -f "$sysdir/autorun.bin" "$sysdir/VELTRAN.exe"
