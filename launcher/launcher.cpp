@@ -181,7 +181,12 @@ int RunLauncher(LauncherSystem& system) {
   const int installed = InstallPackage(system, archive, systemDirectory);
   if (installed != kLauncherDone) return installed;
 
-  system.EnterDirectory(systemDirectory);
+  // The tool reads its image from its current directory: started anywhere else, it would take
+  // whatever AUTORUN.BIN lies there.
+  if (!system.EnterDirectory(systemDirectory)) {
+    system.RemoveNameVariants(systemDirectory, kImageTarget, false);
+    return kLauncherPlacingFailed;
+  }
   system.OpenTool(systemDirectory);
   system.ChangeDirectory(startDirectory);
   return kLauncherDone;

@@ -318,6 +318,19 @@ TEST_F(LauncherTest, AnImageThatFailsToMoveLeavesNoImageAtAll) {
   EXPECT_EQ(EntriesIn(systemDirectory()), std::vector<std::string>{"VELTRAN.exe"});
 }
 
+// The tool takes the image from its current directory: left in the start folder, it would take
+// the attacker's.
+TEST_F(LauncherTest, WhenTheSystemDirectoryCannotBeEnteredTheToolIsNotStarted) {
+  WriteBytes(folder_.work() / "AUTORUN.BIN", Pattern(100, 66));
+  RecordingSystem system(package(), systemDirectory());
+  system.failEnter = true;
+  RunWith(system, {{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}},
+          kLauncherPlacingFailed);
+  EXPECT_TRUE(system.openedIn.empty());
+  EXPECT_EQ(EntriesIn(systemDirectory()), std::vector<std::string>{"VELTRAN.exe"});
+  EXPECT_EQ(ReadBytes(folder_.work() / "AUTORUN.BIN"), Pattern(100, 66));
+}
+
 TEST_F(LauncherTest, APackageWithoutAnImageStillInstallsAndStartsTheTool) {
   const RecordingSystem system = Run({{"VELTRAN.exe", Pattern(3000, 2)}});
   EXPECT_EQ(Installed("VELTRAN.exe"), Pattern(3000, 2));
