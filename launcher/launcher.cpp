@@ -105,6 +105,11 @@ int Installation::PlaceStaged() {
   if (image_) image = system_.WritePending(image_->file, systemDirectory_, image_->stamp);
   if (tool_) tool = system_.WritePending(tool_->file, systemDirectory_, tool_->stamp);
   if ((image_ && !image.valid()) || (tool_ && !tool.valid())) return kLauncherPlacingFailed;
+  // The old image goes before the tool is replaced: a run stopped at any point leaves no new
+  // tool beside an old image.
+  if (tool_ && !system_.RemoveNameVariants(systemDirectory_, kImageTarget, false)) {
+    return kLauncherPlacingFailed;
+  }
   if (!Put(tool_, tool, kToolTarget) || !Put(image_, image, kImageTarget)) {
     return kLauncherPlacingFailed;
   }
@@ -138,6 +143,10 @@ int InstallPackage(LauncherSystem& system, ArchiveHandle& archive,
 
 bool LauncherSystem::EnterDirectory(const os::Directory& directory) {
   return os::EnterDirectory(directory);
+}
+
+bool LauncherSystem::RemoveLeftovers(const os::Directory& directory) {
+  return os::RemoveLeftovers(directory);
 }
 
 os::StagingFolder LauncherSystem::CreateStaging(const os::Directory& parent) {
@@ -178,6 +187,7 @@ int RunLauncher(LauncherSystem& system) {
   if (!archive) return kLauncherDone;
   const os::Directory systemDirectory = system.OpenSystemDirectory();
   if (!systemDirectory.valid()) return kLauncherUnsafeDirectory;
+  system.RemoveLeftovers(systemDirectory);  // of runs that were killed
   const int installed = InstallPackage(system, archive, systemDirectory);
   if (installed != kLauncherDone) return installed;
 

@@ -40,6 +40,7 @@ class LauncherSystem : public os::NameSource {
 
   // The installation steps; each OS does them through os_files.h.
   virtual bool EnterDirectory(const os::Directory& directory);
+  virtual bool RemoveLeftovers(const os::Directory& directory);
   virtual os::StagingFolder CreateStaging(const os::Directory& parent);
   virtual os::PendingFile WritePending(const os::File& staged, const os::Directory& directory,
                                        const os::FileStamp& stamp);

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,8 +56,13 @@ class PosixLauncherSystem final : public LauncherSystem {
   // Only an absolute setting counts: the start folder belongs to whoever wrote it.
   os::Directory OpenSystemDirectory() override {
     const char* configured = std::getenv("UNFURLER_SYSTEM_DIR");
-    return os::OpenTrustedDirectory(configured && *configured ? configured
-                                                              : kDefaultSystemDirectory);
+    os::Directory directory =
+        os::OpenTrustedDirectory(configured && *configured ? configured : kDefaultSystemDirectory);
+    // One run at a time: a run's leftovers are removed only while no other run is placing files.
+    if (directory.valid() && ::flock(static_cast<int>(directory.handle.get()), LOCK_EX) != 0) {
+      return os::Directory();
+    }
+    return directory;
   }
 
   void Sleep(unsigned milliseconds) override {

@@ -135,4 +135,9 @@ bool MakeReplaceable(const Directory& directory, std::string_view target);
 // as the one name it is (Windows); `keepExact` spares that exact spelling. False when one stays.
 bool RemoveNameVariants(const Directory& directory, std::string_view name, bool keepExact);
 
+// Removes what a run that was killed left in `directory`: staging folders and temporary files
+// under the launcher's own names, made by this user; links are never followed. False when one
+// stays.
+bool RemoveLeftovers(const Directory& directory);
+
 }  // namespace veltran::os

@@ -303,4 +303,58 @@ bool RemoveNameVariants(const Directory& directory, std::string_view name, bool 
   return removedAll;
 }
 
+namespace {
+
+// ".unfurler-" and 16 hex digits, and ".part" for a temporary file.
+bool IsLeftoverName(std::string_view name, bool* folder) {
+  constexpr std::string_view prefix = ".unfurler-", part = ".part";
+  if (name.substr(0, prefix.size()) != prefix || name.size() < prefix.size() + 16) return false;
+  const std::string_view rest = name.substr(prefix.size() + 16);
+  *folder = rest.empty();
+  return (rest.empty() || rest == part) &&
+         name.substr(prefix.size(), 16).find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// A staging folder holds at most a file created just before the run was killed.
+bool EmptyFolder(int parent, const char* name) {
+  const int handle = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  DIR* dir = handle < 0 ? nullptr : ::fdopendir(handle);
+  if (!dir) {
+    if (handle >= 0) ::close(handle);
+    return false;
+  }
+  while (const dirent* item = ::readdir(dir)) {
+    const std::string_view found(item->d_name);
+    if (found != "." && found != "..") ::unlinkat(::dirfd(dir), item->d_name, 0);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+}  // namespace
+
+bool RemoveLeftovers(const Directory& directory) {
+  if (!directory.valid()) return false;
+  const int listing = ::openat(Fd(directory.handle), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
+  if (!dir) {
+    if (listing >= 0) ::close(listing);
+    return false;
+  }
+  bool removedAll = true;
+  while (const dirent* item = ::readdir(dir)) {
+    bool folder = false;
+    struct stat st {};
+    if (!IsLeftoverName(item->d_name, &folder) ||
+        ::fstatat(::dirfd(dir), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        st.st_uid != ::geteuid() || !(folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))) {
+      continue;
+    }
+    if (folder && !EmptyFolder(::dirfd(dir), item->d_name)) removedAll = false;
+    if (::unlinkat(::dirfd(dir), item->d_name, folder ? AT_REMOVEDIR : 0) != 0) removedAll = false;
+  }
+  ::closedir(dir);
+  return removedAll;
+}
+
 }  // namespace veltran::os

@@ -346,4 +346,26 @@ bool RemoveNameVariants(const Directory& directory, std::string_view name, bool 
          GetLastError() == ERROR_PATH_NOT_FOUND;
 }
 
+// Staging folders held by a run still going cannot be removed (no delete sharing); their files
+// were deleted when the killed run's handles closed.
+bool RemoveLeftovers(const Directory& directory) {
+  if (!directory.valid()) return false;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(LongPath(directory.path + "\\~unfurler-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  bool removedAll = true;
+  do {
+    const std::wstring name = found.cFileName;
+    const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        name.size() != 26 + (folder ? 0 : 5) || (!folder && name.compare(26, 5, L".part") != 0)) {
+      continue;
+    }
+    const std::wstring path = LongPath(directory.path + "\\") + name;
+    if (!(folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str()))) removedAll = false;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return removedAll;
+}
+
 }  // namespace veltran::os
