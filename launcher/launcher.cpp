@@ -36,8 +36,8 @@ os::FileStamp StampOf(const ArchiveEntry& entry, bool image) {
 // folder anyone else can write.
 class Installation {
  public:
-  Installation(LauncherSystem& system, std::string systemDirectory)
-      : system_(system), systemDirectory_(std::move(systemDirectory)) {}
+  Installation(LauncherSystem& system, const os::Directory& systemDirectory)
+      : system_(system), systemDirectory_(systemDirectory) {}
 
   void Stage(const ArchiveHandle& archive, std::int32_t position);
   int Place();
@@ -49,7 +49,7 @@ class Installation {
            std::string_view name);
 
   LauncherSystem& system_;
-  std::string systemDirectory_;
+  const os::Directory& systemDirectory_;
   int failure_ = kLauncherDone;
   os::StagingFolder staging_;
   // Declared after the folder: the staged files close before it is removed.
@@ -58,7 +58,7 @@ class Installation {
 
 bool Installation::OpenStaging() {
   if (staging_.valid()) return true;
-  if (!systemDirectory_.empty()) staging_ = system_.CreateStaging(systemDirectory_);
+  staging_ = system_.CreateStaging(systemDirectory_);
   if (!staging_.valid()) failure_ = kLauncherStagingFailed;
   return staging_.valid();
 }
@@ -94,9 +94,8 @@ bool Installation::Put(const std::optional<StagedEntry>& staged, os::PendingFile
   // On Linux an older "AUTORUN.BIN" or "Veltran.exe" would hide the new file from a lookup
   // that ignores letter case.
   // The read-only tool of an earlier run would otherwise stay and be the one that starts.
-  const std::string target = system_.JoinPath(systemDirectory_, name);
   return system_.RemoveNameVariants(systemDirectory_, name, true) &&
-         system_.MakeReplaceable(target) && system_.MovePending(pending, target);
+         system_.MakeReplaceable(systemDirectory_, name) && system_.MovePending(pending, name);
 }
 
 // Both files are written beside their targets before either is moved; the image goes last, so
@@ -106,6 +105,11 @@ int Installation::PlaceStaged() {
   if (image_) image = system_.WritePending(image_->file, systemDirectory_, image_->stamp);
   if (tool_) tool = system_.WritePending(tool_->file, systemDirectory_, tool_->stamp);
   if ((image_ && !image.valid()) || (tool_ && !tool.valid())) return kLauncherPlacingFailed;
+  // The old image goes before the tool is replaced: a run stopped at any point leaves no new
+  // tool beside an old image.
+  if (tool_ && !system_.RemoveNameVariants(systemDirectory_, kImageTarget, false)) {
+    return kLauncherPlacingFailed;
+  }
   if (!Put(tool_, tool, kToolTarget) || !Put(image_, image, kImageTarget)) {
     return kLauncherPlacingFailed;
   }
@@ -121,7 +125,7 @@ int Installation::Place() {
 }
 
 int InstallPackage(LauncherSystem& system, ArchiveHandle& archive,
-                   const std::string& systemDirectory) {
+                   const os::Directory& systemDirectory) {
   ArchiveEntry entry;
   ArchiveGetEntry(archive, -1, &entry);
   const std::int32_t count = entry.index;
@@ -137,24 +141,32 @@ int InstallPackage(LauncherSystem& system, ArchiveHandle& archive,
 
 }  // namespace
 
-os::StagingFolder LauncherSystem::CreateStaging(const std::string& parent) {
+bool LauncherSystem::EnterDirectory(const os::Directory& directory) {
+  return os::EnterDirectory(directory);
+}
+
+bool LauncherSystem::RemoveLeftovers(const os::Directory& directory) {
+  return os::RemoveLeftovers(directory);
+}
+
+os::StagingFolder LauncherSystem::CreateStaging(const os::Directory& parent) {
   return os::StagingFolder::Create(parent, *this);
 }
 
-os::PendingFile LauncherSystem::WritePending(const os::File& staged, const std::string& directory,
+os::PendingFile LauncherSystem::WritePending(const os::File& staged, const os::Directory& directory,
                                              const os::FileStamp& stamp) {
   return os::PendingFile::Write(staged, directory, stamp, *this);
 }
 
-bool LauncherSystem::MakeReplaceable(const std::string& target) {
-  return os::MakeReplaceable(target);
+bool LauncherSystem::MakeReplaceable(const os::Directory& directory, std::string_view target) {
+  return os::MakeReplaceable(directory, target);
 }
 
-bool LauncherSystem::MovePending(os::PendingFile& pending, const std::string& target) {
+bool LauncherSystem::MovePending(os::PendingFile& pending, std::string_view target) {
   return pending.MoveTo(target);
 }
 
-bool LauncherSystem::RemoveNameVariants(const std::string& directory, std::string_view name,
+bool LauncherSystem::RemoveNameVariants(const os::Directory& directory, std::string_view name,
                                         bool keepExact) {
   return os::RemoveNameVariants(directory, name, keepExact);
 }
@@ -166,15 +178,25 @@ bool IsImageEntryName(std::string_view name) {
 
 int RunLauncher(LauncherSystem& system) {
   const std::string startDirectory = system.CurrentDirectory();
-  const std::string ownPath = system.OwnPath();
-  const std::string systemDirectory = system.SystemDirectory();
+  // Held for the whole run: on Windows the open handle keeps the file from being renamed.
+  const os::File own = system.OpenOwnImage();
+  if (!own) return kLauncherNotTheRunningFile;
 
-  ArchiveHandle archive = ArchiveOpen(ownPath.c_str(), 0, ArchiveSource::kFileName);
+  void* const ownHandle = reinterpret_cast<void*>(own.get());  // NOLINT(performance-no-int-to-ptr)
+  ArchiveHandle archive = ArchiveOpen(ownHandle, 0, ArchiveSource::kHandle);
   if (!archive) return kLauncherDone;
+  const os::Directory systemDirectory = system.OpenSystemDirectory();
+  if (!systemDirectory.valid()) return kLauncherUnsafeDirectory;
+  system.RemoveLeftovers(systemDirectory);  // of runs that were killed
   const int installed = InstallPackage(system, archive, systemDirectory);
   if (installed != kLauncherDone) return installed;
 
-  system.ChangeDirectory(systemDirectory);
+  // The tool reads its image from its current directory: started anywhere else, it would take
+  // whatever AUTORUN.BIN lies there.
+  if (!system.EnterDirectory(systemDirectory)) {
+    system.RemoveNameVariants(systemDirectory, kImageTarget, false);
+    return kLauncherPlacingFailed;
+  }
   system.OpenTool(systemDirectory);
   system.ChangeDirectory(startDirectory);
   return kLauncherDone;

@@ -15,29 +15,38 @@ inline constexpr int kLauncherDone = 0;           // installed and started, or n
 inline constexpr int kLauncherDamagedEntry = 1;   // an image or tool entry is damaged or unusable
 inline constexpr int kLauncherStagingFailed = 2;  // the private staging folder or a file in it
 inline constexpr int kLauncherPlacingFailed = 3;  // writing, moving or an attribute call failed
+// The system directory is refused: not absolute, or someone besides the administrator could
+// change it or a folder above it; or it cannot be opened.
+inline constexpr int kLauncherUnsafeDirectory = 4;
+// The file holding the archive could not be opened as the very file that is running.
+inline constexpr int kLauncherNotTheRunningFile = 5;
 
 // The system calls of the main routine. The OS back end implements them for real; tests
 // replace the directories, the waits and the start of the tool, and make steps fail.
 class LauncherSystem : public os::NameSource {
  public:
   virtual std::string CurrentDirectory() = 0;
-  virtual std::string OwnPath() = 0;
-  // Always absolute.
-  virtual std::string SystemDirectory() = 0;
+  // The file of the running program itself, never another file found under its name; empty
+  // when that cannot be made sure of.
+  virtual os::File OpenOwnImage() = 0;
+  // Opened once, before anything is extracted; every later step goes through it. Empty when
+  // the directory is refused.
+  virtual os::Directory OpenSystemDirectory() = 0;
   virtual void Sleep(unsigned milliseconds) = 0;
   virtual bool ChangeDirectory(const std::string& path) = 0;
   // Opens "veltran.exe" in the system directory without parameters; the tool inherits the
   // current directory. Never waits for it.
-  virtual void OpenTool(const std::string& systemDirectory) = 0;
-  virtual std::string JoinPath(const std::string& directory, std::string_view name) = 0;
+  virtual void OpenTool(const os::Directory& systemDirectory) = 0;
 
   // The installation steps; each OS does them through os_files.h.
-  virtual os::StagingFolder CreateStaging(const std::string& parent);
-  virtual os::PendingFile WritePending(const os::File& staged, const std::string& directory,
+  virtual bool EnterDirectory(const os::Directory& directory);
+  virtual bool RemoveLeftovers(const os::Directory& directory);
+  virtual os::StagingFolder CreateStaging(const os::Directory& parent);
+  virtual os::PendingFile WritePending(const os::File& staged, const os::Directory& directory,
                                        const os::FileStamp& stamp);
-  virtual bool MakeReplaceable(const std::string& target);
-  virtual bool MovePending(os::PendingFile& pending, const std::string& target);
-  virtual bool RemoveNameVariants(const std::string& directory, std::string_view name,
+  virtual bool MakeReplaceable(const os::Directory& directory, std::string_view target);
+  virtual bool MovePending(os::PendingFile& pending, std::string_view target);
+  virtual bool RemoveNameVariants(const os::Directory& directory, std::string_view name,
                                   bool keepExact);
   std::uint64_t NextName() override { return os::RandomNumber(); }
 };

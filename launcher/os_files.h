@@ -49,6 +49,23 @@ bool IsDirectory(const std::string& path);
 std::string CurrentDirectory();
 bool ChangeDirectory(const std::string& path);
 
+// A directory opened once and held for the whole run, with the path it was opened by. On Linux
+// every step inside it goes through the handle, so renaming the path away and putting another
+// folder there changes nothing; on Windows the handle is held without delete sharing, so the
+// directory can be neither renamed nor removed while the path is used.
+struct Directory {
+  File handle;
+  std::string path;
+  bool valid() const { return static_cast<bool>(handle); }
+};
+// Opens a directory as it is.
+Directory OpenDirectory(const std::string& path);
+// Opens a directory only the administrator can change, else returns an empty one. On Linux: an
+// absolute path, no link on the way, and every folder from the root down owned by root and not
+// writable by group or others (a sticky folder such as /tmp counts as writable).
+Directory OpenTrustedDirectory(const std::string& path);
+bool EnterDirectory(const Directory& directory);
+
 // The random part of the names the launcher creates; tests supply predictable ones.
 class NameSource {
  public:
@@ -65,10 +82,9 @@ class StagingFolder {
   StagingFolder(StagingFolder&& other) noexcept = default;
   StagingFolder& operator=(StagingFolder&& other) noexcept;
   ~StagingFolder();
-  static StagingFolder Create(const std::string& parent, NameSource& names);
+  static StagingFolder Create(const Directory& parent, NameSource& names);
 
   bool valid() const { return static_cast<bool>(folder_); }
-  const std::string& path() const { return path_; }
   // A new file in the folder, read and written through the handle only; it is gone from the
   // folder by the time its handle closes.
   File NewFile(std::string_view name);
@@ -76,7 +92,8 @@ class StagingFolder {
  private:
   void Remove();
   File folder_;
-  std::string path_;
+  File parent_;  // Linux: a duplicate of the parent's handle
+  std::string name_, path_;
 };
 
 // How an installed file ends up: Windows attribute bits, times, and on Linux its mode
@@ -95,25 +112,32 @@ class PendingFile {
   PendingFile(PendingFile&& other) noexcept;
   PendingFile& operator=(PendingFile&& other) noexcept;
   ~PendingFile();
-  static PendingFile Write(const File& source, const std::string& directory, const FileStamp& stamp,
+  static PendingFile Write(const File& source, const Directory& directory, const FileStamp& stamp,
                            NameSource& names);
 
-  bool valid() const { return !path_.empty(); }
-  const std::string& path() const { return path_; }
-  // Replaces `target` atomically (a link there is replaced, never followed).
-  bool MoveTo(const std::string& target);
+  bool valid() const { return !name_.empty(); }
+  // Replaces `target` in the same directory atomically (a link there is replaced, never
+  // followed).
+  bool MoveTo(std::string_view target);
 
  private:
-  std::string path_;
+  void Remove();
+  File directory_;  // Linux: a duplicate of the directory's handle
+  std::string directoryPath_, name_;
   FileStamp stamp_;
 };
 
 // Windows refuses to replace a read-only file: clears that attribute of `target` if it exists
 // there. Nothing to do on Linux, where a rename replaces any file.
-bool MakeReplaceable(const std::string& target);
+bool MakeReplaceable(const Directory& directory, std::string_view target);
 
 // Removes `name` from `directory` in every letter case the file system tells apart (Linux) or
 // as the one name it is (Windows); `keepExact` spares that exact spelling. False when one stays.
-bool RemoveNameVariants(const std::string& directory, std::string_view name, bool keepExact);
+bool RemoveNameVariants(const Directory& directory, std::string_view name, bool keepExact);
+
+// Removes what a run that was killed left in `directory`: staging folders and temporary files
+// under the launcher's own names, made by this user; links are never followed. False when one
+// stays.
+bool RemoveLeftovers(const Directory& directory);
 
 }  // namespace veltran::os

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <ctime>
@@ -136,14 +137,55 @@ std::uint64_t RandomNumber() {
   return (static_cast<std::uint64_t>(now.tv_nsec) << 20) ^ static_cast<std::uint64_t>(::getpid());
 }
 
+Directory OpenDirectory(const std::string& path) {
+  return Directory{File(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), path};
+}
+
 namespace {
 
-std::string FreshName(const std::string& directory, const char* prefix, NameSource& names) {
-  std::string name = directory + (directory.empty() || directory.back() != '/' ? "/" : "") + prefix;
+bool IsTrustedLevel(const File& level) {
+  struct stat st {};
+  return level && ::fstat(Fd(level), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == 0 &&
+         (st.st_mode & 022) == 0;
+}
+
+}  // namespace
+
+// Walked one folder at a time through handles, each opened without following a link and checked
+// before the next is opened below it: no name on the way is looked up twice.
+Directory OpenTrustedDirectory(const std::string& path) {
+  if (path.empty() || path.front() != '/') return Directory();
+  File level(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (std::size_t from = 0; IsTrustedLevel(level);) {
+    from = path.find_first_not_of('/', from);
+    if (from == std::string::npos) return Directory{std::move(level), path};
+    const std::size_t end = std::min(path.find('/', from), path.size());
+    const std::string name = path.substr(from, end - from);
+    level =
+        File(::openat(Fd(level), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    from = end;
+  }
+  return Directory();
+}
+
+bool EnterDirectory(const Directory& directory) {
+  return directory.valid() && ::fchdir(Fd(directory.handle)) == 0;
+}
+
+namespace {
+
+std::string FreshName(const char* prefix, NameSource& names) {
+  std::string name = prefix;
   const std::uint64_t value = names.NextName();
   for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(value >> shift) & 15];
   return name;
 }
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  return directory + (directory.empty() || directory.back() != '/' ? "/" : "") + name;
+}
+
+File Duplicate(const File& file) { return File(::fcntl(Fd(file), F_DUPFD_CLOEXEC, 0)); }
 
 constexpr int kNameAttempts = 16;
 
@@ -157,27 +199,34 @@ mode_t ModeOf(const FileStamp& stamp) {
 void StagingFolder::Remove() {
   if (!folder_) return;
   folder_ = File();
-  ::rmdir(path_.c_str());  // empty: staged files are unlinked as soon as they are created
+  // Empty: staged files are unlinked as soon as they are created.
+  ::unlinkat(Fd(parent_), name_.c_str(), AT_REMOVEDIR);
+  parent_ = File();
 }
 
-// mkdir never follows a link planted under the name; the folder is then opened without
+// mkdirat never follows a link planted under the name; the folder is then opened without
 // following one and checked to be the owner-only folder just made.
-StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names) {
+StagingFolder StagingFolder::Create(const Directory& parent, NameSource& names) {
   StagingFolder staging;
+  if (!parent.valid()) return staging;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::string path = FreshName(parent, ".unfurler-", names);
-    if (::mkdir(path.c_str(), 0700) != 0) {
+    const std::string name = FreshName(".unfurler-", names);
+    if (::mkdirat(Fd(parent.handle), name.c_str(), 0700) != 0) {
       if (errno == EEXIST) continue;
       return staging;
     }
-    File folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    File folder(
+        ::openat(Fd(parent.handle), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!folder || ::fstat(Fd(folder), &st) != 0 || !S_ISDIR(st.st_mode) ||
         st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
       return staging;
     }
+    staging.parent_ = Duplicate(parent.handle);
+    if (!staging.parent_) return staging;
     staging.folder_ = std::move(folder);
-    staging.path_ = path;
+    staging.name_ = name;
+    staging.path_ = JoinPath(parent.path, name);
     return staging;
   }
   return staging;
@@ -192,64 +241,117 @@ File StagingFolder::NewFile(std::string_view name) {
   return file;
 }
 
-PendingFile::PendingFile(PendingFile&& other) noexcept
-    : path_(std::move(other.path_)), stamp_(other.stamp_) {
-  other.path_.clear();
+void PendingFile::Remove() {
+  if (valid()) ::unlinkat(Fd(directory_), name_.c_str(), 0);
+  name_.clear();
 }
 
-PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
-  if (this != &other) {
-    if (valid()) ::unlink(path_.c_str());
-    path_ = std::move(other.path_);
-    other.path_.clear();
-    stamp_ = other.stamp_;
-  }
-  return *this;
-}
-
-PendingFile::~PendingFile() {
-  if (valid()) ::unlink(path_.c_str());
-}
-
-PendingFile PendingFile::Write(const File& source, const std::string& directory,
+PendingFile PendingFile::Write(const File& source, const Directory& directory,
                                const FileStamp& stamp, NameSource& names) {
   PendingFile pending;
+  if (!directory.valid()) return pending;
   for (int attempt = 0; attempt < kNameAttempts && !pending.valid(); ++attempt) {
-    const std::string path = FreshName(directory, ".unfurler-", names) + ".part";
-    File target = CreateNewFile(path);
+    const std::string name = FreshName(".unfurler-", names) + ".part";
+    File target(::openat(Fd(directory.handle), name.c_str(),
+                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!target) {
       if (errno == EEXIST) continue;
       return pending;
     }
-    pending.path_ = path;
+    pending.directory_ = Duplicate(directory.handle);
+    pending.directoryPath_ = directory.path;
+    pending.name_ = name;
     pending.stamp_ = stamp;
     const timespec times[2] = {FileTimeToTimespec(stamp.access),
                                FileTimeToTimespec(stamp.modification)};
     // An explicit mode: nothing of what the archive claims (set-id bits) reaches the file.
-    if (!CopyContent(source, target) || ::fchmod(Fd(target), ModeOf(stamp)) != 0 ||
-        ::futimens(Fd(target), times) != 0 || ::fsync(Fd(target)) != 0) {
+    if (!pending.directory_ || !CopyContent(source, target) ||
+        ::fchmod(Fd(target), ModeOf(stamp)) != 0 || ::futimens(Fd(target), times) != 0 ||
+        ::fsync(Fd(target)) != 0) {
       return PendingFile();  // `pending` removes the partial file
     }
   }
   return pending;
 }
 
-bool PendingFile::MoveTo(const std::string& target) {
-  if (!valid() || ::rename(path_.c_str(), target.c_str()) != 0) return false;
-  path_.clear();
+bool PendingFile::MoveTo(std::string_view target) {
+  const std::string to(target);
+  if (!valid() || ::renameat(Fd(directory_), name_.c_str(), Fd(directory_), to.c_str()) != 0) {
+    return false;
+  }
+  name_.clear();
   return true;
 }
 
-bool MakeReplaceable(const std::string&) { return true; }
+bool MakeReplaceable(const Directory&, std::string_view) { return true; }
 
-bool RemoveNameVariants(const std::string& directory, std::string_view name, bool keepExact) {
-  DIR* dir = ::opendir(directory.c_str());
-  if (!dir) return errno == ENOENT;
+bool RemoveNameVariants(const Directory& directory, std::string_view name, bool keepExact) {
+  if (!directory.valid()) return false;
+  const int listing = ::openat(Fd(directory.handle), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
+  if (!dir) {
+    if (listing >= 0) ::close(listing);
+    return false;
+  }
   bool removedAll = true;
   while (const dirent* item = ::readdir(dir)) {
     const std::string_view found(item->d_name);
     if (!SameLettersIgnoringCase(found, name) || (keepExact && found == name)) continue;
     if (::unlinkat(::dirfd(dir), item->d_name, 0) != 0 && errno != ENOENT) removedAll = false;
+  }
+  ::closedir(dir);
+  return removedAll;
+}
+
+namespace {
+
+// ".unfurler-" and 16 hex digits, and ".part" for a temporary file.
+bool IsLeftoverName(std::string_view name, bool* folder) {
+  constexpr std::string_view prefix = ".unfurler-", part = ".part";
+  if (name.substr(0, prefix.size()) != prefix || name.size() < prefix.size() + 16) return false;
+  const std::string_view rest = name.substr(prefix.size() + 16);
+  *folder = rest.empty();
+  return (rest.empty() || rest == part) &&
+         name.substr(prefix.size(), 16).find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// A staging folder holds at most a file created just before the run was killed.
+bool EmptyFolder(int parent, const char* name) {
+  const int handle = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  DIR* dir = handle < 0 ? nullptr : ::fdopendir(handle);
+  if (!dir) {
+    if (handle >= 0) ::close(handle);
+    return false;
+  }
+  while (const dirent* item = ::readdir(dir)) {
+    const std::string_view found(item->d_name);
+    if (found != "." && found != "..") ::unlinkat(::dirfd(dir), item->d_name, 0);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+}  // namespace
+
+bool RemoveLeftovers(const Directory& directory) {
+  if (!directory.valid()) return false;
+  const int listing = ::openat(Fd(directory.handle), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
+  if (!dir) {
+    if (listing >= 0) ::close(listing);
+    return false;
+  }
+  bool removedAll = true;
+  while (const dirent* item = ::readdir(dir)) {
+    bool folder = false;
+    struct stat st {};
+    if (!IsLeftoverName(item->d_name, &folder) ||
+        ::fstatat(::dirfd(dir), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        st.st_uid != ::geteuid() || !(folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))) {
+      continue;
+    }
+    if (folder && !EmptyFolder(::dirfd(dir), item->d_name)) removedAll = false;
+    if (::unlinkat(::dirfd(dir), item->d_name, folder ? AT_REMOVEDIR : 0) != 0) removedAll = false;
   }
   ::closedir(dir);
   return removedAll;

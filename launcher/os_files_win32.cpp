@@ -149,8 +149,8 @@ namespace {
 
 constexpr int kNameAttempts = 16;
 
-std::string FreshName(const std::string& directory, const char* prefix, NameSource& names) {
-  std::string name = directory + "\\" + prefix;
+std::string FreshName(const char* prefix, NameSource& names) {
+  std::string name = prefix;
   const std::uint64_t value = names.NextName();
   for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(value >> shift) & 15];
   return name;
@@ -221,6 +221,27 @@ class OwnerOnlySecurity {
 
 }  // namespace
 
+// Held without delete sharing: the directory cannot be renamed or removed while the launcher
+// uses its path. Win32 has no calls relative to a directory handle, so the steps go by path.
+Directory OpenDirectory(const std::string& path) {
+  File handle = Wrap(CreateFileW(LongPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!handle || !GetFileInformationByHandle(Native(handle), &info) ||
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return Directory();
+  }
+  return Directory{std::move(handle), path};
+}
+
+// The system directory is the system's own, writable by administrators only.
+Directory OpenTrustedDirectory(const std::string& path) { return OpenDirectory(path); }
+
+bool EnterDirectory(const Directory& directory) {
+  return directory.valid() && SetCurrentDirectoryA(directory.path.c_str()) != 0;
+}
+
 void StagingFolder::Remove() {
   if (!folder_) return;
   folder_ = File();
@@ -230,12 +251,13 @@ void StagingFolder::Remove() {
 
 // CreateDirectory fails on an existing name, a planted link included. The folder is then held
 // open without delete sharing, so it cannot be renamed or swapped while it is in use.
-StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names) {
+StagingFolder StagingFolder::Create(const Directory& parent, NameSource& names) {
   StagingFolder staging;
   OwnerOnlySecurity security;
-  if (!security.get()) return staging;
+  if (!security.get() || !parent.valid()) return staging;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::string path = FreshName(parent, "~unfurler-", names);
+    const std::string name = FreshName("~unfurler-", names);
+    const std::string path = parent.path + "\\" + name;
     const std::wstring longPath = LongPath(path);
     if (!CreateDirectoryW(longPath.c_str(), security.get())) {
       if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
@@ -253,6 +275,7 @@ StagingFolder StagingFolder::Create(const std::string& parent, NameSource& names
       return staging;
     }
     staging.folder_ = std::move(folder);
+    staging.name_ = name;
     staging.path_ = path;
     return staging;
   }
@@ -267,36 +290,24 @@ File StagingFolder::NewFile(std::string_view name) {
                           nullptr));
 }
 
-PendingFile::PendingFile(PendingFile&& other) noexcept
-    : path_(std::move(other.path_)), stamp_(other.stamp_) {
-  other.path_.clear();
+void PendingFile::Remove() {
+  if (valid()) DeleteFileW(LongPath(directoryPath_ + "\\" + name_).c_str());
+  name_.clear();
 }
 
-PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
-  if (this != &other) {
-    if (valid()) DeleteFileW(LongPath(path_).c_str());
-    path_ = std::move(other.path_);
-    other.path_.clear();
-    stamp_ = other.stamp_;
-  }
-  return *this;
-}
-
-PendingFile::~PendingFile() {
-  if (valid()) DeleteFileW(LongPath(path_).c_str());
-}
-
-PendingFile PendingFile::Write(const File& source, const std::string& directory,
+PendingFile PendingFile::Write(const File& source, const Directory& directory,
                                const FileStamp& stamp, NameSource& names) {
   PendingFile pending;
+  if (!directory.valid()) return pending;
   for (int attempt = 0; attempt < kNameAttempts && !pending.valid(); ++attempt) {
-    const std::string path = FreshName(directory, "~unfurler-", names) + ".part";
-    File target = CreateNewLongFile(path);
+    const std::string name = FreshName("~unfurler-", names) + ".part";
+    File target = CreateNewLongFile(directory.path + "\\" + name);
     if (!target) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;
       return pending;
     }
-    pending.path_ = path;
+    pending.directoryPath_ = directory.path;
+    pending.name_ = name;
     pending.stamp_ = stamp;
     if (!CopyContent(source, target) ||
         !SetFileTimes(target, stamp.creation, stamp.access, stamp.modification) ||
@@ -308,31 +319,53 @@ PendingFile PendingFile::Write(const File& source, const std::string& directory,
 }
 
 // The attributes are set once the file is in place.
-bool PendingFile::MoveTo(const std::string& target) {
+bool PendingFile::MoveTo(std::string_view target) {
   if (!valid()) return false;
-  const std::wstring to = LongPath(target);
-  if (!MoveFileExW(LongPath(path_).c_str(), to.c_str(),
+  const std::wstring to = LongPath(directoryPath_ + "\\" + std::string(target));
+  if (!MoveFileExW(LongPath(directoryPath_ + "\\" + name_).c_str(), to.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return false;
   }
-  path_.clear();
+  name_.clear();
   const DWORD attributes = stamp_.attributes ? stamp_.attributes : FILE_ATTRIBUTE_NORMAL;
   return SetFileAttributesW(to.c_str(), attributes) != 0;
 }
 
 // The directory is the system's, writable by administrators only.
-bool MakeReplaceable(const std::string& target) {
-  const std::wstring path = LongPath(target);
+bool MakeReplaceable(const Directory& directory, std::string_view target) {
+  const std::wstring path = LongPath(directory.path + "\\" + std::string(target));
   return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES || ClearReadOnlyLong(path);
 }
 
 // Names are one whatever their letter case: there is only the exact name to remove.
-bool RemoveNameVariants(const std::string& directory, std::string_view name, bool keepExact) {
+bool RemoveNameVariants(const Directory& directory, std::string_view name, bool keepExact) {
   if (keepExact) return true;
-  const std::wstring path = LongPath(directory + "\\" + std::string(name));
+  const std::wstring path = LongPath(directory.path + "\\" + std::string(name));
   ClearReadOnlyLong(path);
   return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
          GetLastError() == ERROR_PATH_NOT_FOUND;
+}
+
+// Staging folders held by a run still going cannot be removed (no delete sharing); their files
+// were deleted when the killed run's handles closed.
+bool RemoveLeftovers(const Directory& directory) {
+  if (!directory.valid()) return false;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(LongPath(directory.path + "\\~unfurler-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  bool removedAll = true;
+  do {
+    const std::wstring name = found.cFileName;
+    const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        name.size() != 26 + (folder ? 0 : 5) || (!folder && name.compare(26, 5, L".part") != 0)) {
+      continue;
+    }
+    const std::wstring path = LongPath(directory.path + "\\") + name;
+    if (!(folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str()))) removedAll = false;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return removedAll;
 }
 
 }  // namespace veltran::os

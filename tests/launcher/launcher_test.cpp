@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <functional>
 #include <thread>
 #if !defined(_WIN32)
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "scratch.h"
@@ -51,42 +55,54 @@ class RecordingSystem final : public LauncherSystem {
       : package_(std::move(package)), systemDirectory_(std::move(systemDirectory)) {}
 
   std::string CurrentDirectory() override { return real().CurrentDirectory(); }
-  std::string OwnPath() override { return package_.string(); }
-  std::string SystemDirectory() override { return systemDirectory_.string(); }
-  void Sleep(unsigned milliseconds) override { waits.push_back(milliseconds); }
-  bool ChangeDirectory(const std::string& path) override { return real().ChangeDirectory(path); }
-  void OpenTool(const std::string& systemDirectory) override {
-    openedIn.push_back(systemDirectory);
-    currentWhenOpened = fs::current_path();
-    installedWhenOpened = testing::FilesBelow(systemDirectory_);
+  os::File OpenOwnImage() override { return os::OpenForReading(package_.string()); }
+  os::Directory OpenSystemDirectory() override {
+    return os::OpenDirectory(systemDirectory_.string());
   }
-  std::string JoinPath(const std::string& directory, std::string_view name) override {
-    return real().JoinPath(directory, name);
+  void Sleep(unsigned milliseconds) override {
+    waits.push_back(milliseconds);
+    if (duringWait) duringWait(waits.size());
+  }
+  bool ChangeDirectory(const std::string& path) override { return real().ChangeDirectory(path); }
+  bool EnterDirectory(const os::Directory& directory) override {
+    return Step(!failEnter && LauncherSystem::EnterDirectory(directory));
+  }
+  void OpenTool(const os::Directory& systemDirectory) override {
+    openedIn.push_back(systemDirectory.path);
+    currentWhenOpened = fs::current_path();
+    installedWhenOpened = testing::FilesBelow(currentWhenOpened);
   }
   // Predictable names, so that a test can plant something where the launcher will write.
   std::uint64_t NextName() override { return ++lastName; }
 
   // Steps that fail on request, as a full disk or a locked file would make them.
-  os::StagingFolder CreateStaging(const std::string& parent) override {
-    return failStaging ? os::StagingFolder() : LauncherSystem::CreateStaging(parent);
+  os::StagingFolder CreateStaging(const os::Directory& parent) override {
+    return Step(failStaging ? os::StagingFolder() : LauncherSystem::CreateStaging(parent));
   }
-  os::PendingFile WritePending(const os::File& staged, const std::string& directory,
+  os::PendingFile WritePending(const os::File& staged, const os::Directory& directory,
                                const os::FileStamp& stamp) override {
     if (failWrites-- == 1) return os::PendingFile();
-    return LauncherSystem::WritePending(staged, directory, stamp);
+    return Step(LauncherSystem::WritePending(staged, directory, stamp));
   }
   // Does what Windows does for the call, whatever the host and user.
-  bool MakeReplaceable(const std::string& target) override {
+  bool MakeReplaceable(const os::Directory& directory, std::string_view target) override {
     std::error_code ignored;
-    fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ignored);
-    return LauncherSystem::MakeReplaceable(target);
+    fs::permissions(fs::path(directory.path) / target, fs::perms::owner_write,
+                    fs::perm_options::add, ignored);
+    return Step(LauncherSystem::MakeReplaceable(directory, target));
   }
   // Refuses to replace a read-only file as Windows does, even where a rename would (Linux) or
   // where the user may write anything (root).
-  bool MovePending(os::PendingFile& pending, const std::string& target) override {
-    moved.push_back(fs::path(target).filename().string());
-    if (fs::exists(target) && testing::IsReadOnly(target)) return false;
-    return failMoveOf != moved.back() && LauncherSystem::MovePending(pending, target);
+  bool MovePending(os::PendingFile& pending, std::string_view target) override {
+    moved.emplace_back(target);
+    const fs::path path = systemDirectory_ / target;
+    if (fs::exists(path) && testing::IsReadOnly(path)) return false;
+    return Step(failMoveOf != moved.back() && LauncherSystem::MovePending(pending, target));
+  }
+
+  bool RemoveNameVariants(const os::Directory& directory, std::string_view name,
+                          bool keepExact) override {
+    return Step(LauncherSystem::RemoveNameVariants(directory, name, keepExact));
   }
 
   std::vector<unsigned> waits;
@@ -98,9 +114,18 @@ class RecordingSystem final : public LauncherSystem {
   bool failStaging = false;
   int failWrites = 0;  // the n-th pending write fails
   std::string failMoveOf;
+  bool failEnter = false;
+  int stopAfter = 0;  // the process ends at once, as if killed, after that many steps
+  std::function<void(std::size_t)> duringWait;  // called with the number of waits so far
 
  private:
+  template <typename Result>
+  Result Step(Result result) {
+    if (++steps_ == stopAfter) std::_Exit(0);
+    return result;
+  }
   static LauncherSystem& real() { return OsLauncherSystem(); }
+  int steps_ = 0;
   fs::path package_;
   fs::path systemDirectory_;
 };
@@ -308,6 +333,19 @@ TEST_F(LauncherTest, AnImageThatFailsToMoveLeavesNoImageAtAll) {
   EXPECT_EQ(EntriesIn(systemDirectory()), std::vector<std::string>{"VELTRAN.exe"});
 }
 
+// The tool takes the image from its current directory: left in the start folder, it would take
+// the attacker's.
+TEST_F(LauncherTest, WhenTheSystemDirectoryCannotBeEnteredTheToolIsNotStarted) {
+  WriteBytes(folder_.work() / "AUTORUN.BIN", Pattern(100, 66));
+  RecordingSystem system(package(), systemDirectory());
+  system.failEnter = true;
+  RunWith(system, {{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}},
+          kLauncherPlacingFailed);
+  EXPECT_TRUE(system.openedIn.empty());
+  EXPECT_EQ(EntriesIn(systemDirectory()), std::vector<std::string>{"VELTRAN.exe"});
+  EXPECT_EQ(ReadBytes(folder_.work() / "AUTORUN.BIN"), Pattern(100, 66));
+}
+
 TEST_F(LauncherTest, APackageWithoutAnImageStillInstallsAndStartsTheTool) {
   const RecordingSystem system = Run({{"VELTRAN.exe", Pattern(3000, 2)}});
   EXPECT_EQ(Installed("VELTRAN.exe"), Pattern(3000, 2));
@@ -409,11 +447,60 @@ TEST_F(LauncherTest, OtherLetterCasesOfTheInstalledNamesAreRemoved) {
             (std::vector<std::string>{"VELTRAN.exe", "autorun.bin", "other.bin"}));
 }
 
-TEST_F(LauncherTest, ARelativeSystemDirectoryCountsFromTheStartFolder) {
-  ::setenv("UNFURLER_SYSTEM_DIR", "relative/system", 1);
-  const std::string directory = OsLauncherSystem().SystemDirectory();
-  ::unsetenv("UNFURLER_SYSTEM_DIR");
-  EXPECT_EQ(fs::path(directory), folder_.work() / "relative/system");
+// A run killed after any step of placing: the image of the run before is gone by the time the
+// new tool lands, and the next run removes what the killed one left and installs cleanly.
+class StoppedRunTest : public LauncherTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StoppedRunTest, NeverPairsTheNewToolWithTheOldImageAndTheNextRunInstallsCleanly) {
+  const std::vector<ZipItem> before{{"a.bin", Pattern(3000, 7)}, {"VELTRAN.exe", Pattern(3000, 8)}};
+  const std::vector<ZipItem> after{{"b.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}};
+  Run(before);
+  WriteBytes(package(), Concat(FakeExecutableImage(), BuildZip(after)));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    RecordingSystem system(package(), systemDirectory());
+    system.stopAfter = GetParam();
+    RunLauncher(system);
+    std::_Exit(1);  // every step was done: the table asks for a step that is never reached
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "not stopped at that step";
+  if (fs::exists(systemDirectory() / "VELTRAN.exe") &&
+      Installed("VELTRAN.exe") == Pattern(3000, 2)) {
+    EXPECT_TRUE(!fs::exists(systemDirectory() / "autorun.bin") ||
+                Installed("autorun.bin") == Pattern(3000, 1));
+  }
+  const RecordingSystem next = Run(after);
+  EXPECT_EQ(EntriesIn(systemDirectory()), (std::vector<std::string>{"VELTRAN.exe", "autorun.bin"}));
+  EXPECT_EQ(Installed("autorun.bin"), Pattern(3000, 1));
+  EXPECT_EQ(Installed("VELTRAN.exe"), Pattern(3000, 2));
+  EXPECT_EQ(next.openedIn.size(), 1u);
+}
+
+// Staging folder, two temporary files, the old image, the tool's other spellings, making the tool
+// replaceable, moving it, the image's other spellings, making it replaceable, moving it, entering
+// the directory.
+INSTANTIATE_TEST_SUITE_P(EachStep, StoppedRunTest, ::testing::Range(1, 12));
+
+// The system directory is opened once: moving it away and putting another folder under its
+// name while the launcher waits changes neither where the files land nor where the tool starts.
+TEST_F(LauncherTest, TheSystemDirectoryOpenedFirstIsTheOneUsedThroughout) {
+  const fs::path moved = folder_.root() / "moved";
+  RecordingSystem system(package(), systemDirectory());
+  system.duringWait = [&](std::size_t wait) {
+    if (wait != 1) return;
+    fs::rename(systemDirectory(), moved);
+    fs::create_directory(systemDirectory());
+  };
+  RunWith(system, {{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}});
+  EXPECT_TRUE(InstalledFiles().empty());
+  EXPECT_EQ(ReadBytes(moved / "autorun.bin"), Pattern(3000, 1));
+  EXPECT_EQ(ReadBytes(moved / "VELTRAN.exe"), Pattern(3000, 2));
+  ASSERT_EQ(system.openedIn.size(), 1u);
+  EXPECT_TRUE(fs::equivalent(system.currentWhenOpened, moved));
+  EXPECT_EQ(EntriesIn(moved), (std::vector<std::string>{"VELTRAN.exe", "autorun.bin"}));
 }
 #endif
 

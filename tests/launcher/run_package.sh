@@ -6,7 +6,16 @@
 set -euo pipefail
 mode=$1 launcher=$2 pack=$3 tool=$4 arch=${5:-}
 top=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d)
+fail() { echo "FAIL: $*" >&2; exit 1; }
+if [ "$mode" = native ]; then
+  # The launcher runs as root and installs only into a folder that root alone can change, from
+  # the root folder down; attackers are played by an unprivileged user.
+  [ "$(id -u)" -eq 0 ] || fail "native package runs need root"
+  work=$(mktemp -d /unfurler-test.XXXXXX)
+  chmod 755 "$work"
+else
+  work=$(mktemp -d)
+fi
 cleanup() {
   chmod -R u+w "$work" 2>/dev/null || true
   rm -rf "$work"
@@ -14,7 +23,6 @@ cleanup() {
   return 0
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
 cd "$work"
 
 # An image the flash tool accepts: 128 KB, trailer header with 4 blocks of 32 KB.
@@ -51,7 +59,7 @@ fi
 rm -f "$sysdir/autorun.bin" "$sysdir/VELTRAN.exe" "$sysdir/unfurler-tool-ran.txt"
 
 cp "$launcher" "launcher$ext"
-mkdir -p first second run
+mkdir -p first second run evil
 make_image first/NA01.BIN NA01
 make_image second/NA02.BIN NA02
 cp "$tool" first/VELTRAN.exe
@@ -98,12 +106,12 @@ install_and_check "package2$ext" second/NA02.BIN second/VELTRAN.exe
 
 # An attacker process renames its own files over the entries' names in the start folder for as
 # long as the package runs; the package's own files must be the ones installed.
-printf 'the attacker' > evil
+printf 'the attacker' > evil.txt
 (
   cd run
   for n in $(seq 1 100000); do
-    cp ../evil ".a$n" && mv -f ".a$n" VELTRAN.exe
-    cp ../evil ".b$n" && mv -f ".b$n" NA01.BIN
+    cp ../evil.txt ".a$n" && mv -f ".a$n" VELTRAN.exe
+    cp ../evil.txt ".b$n" && mv -f ".b$n" NA01.BIN
   done
 ) &
 attacker=$!
@@ -140,8 +148,30 @@ sleep 2
 echo "ok: a damaged package placed nothing and started nothing"
 
 if [ "$mode" = native ]; then
-  # A relative system directory counts from the start folder, and the tool still starts.
-  UNFURLER_SYSTEM_DIR=../system install_and_check "package1$ext" first/NA01.BIN first/VELTRAN.exe
+  # The package is swapped for another the moment it is executed: the running one installs.
+  printf 'the attacker' > evil/VELTRAN.exe
+  run "$pack" build --launcher launcher --image first/NA01.BIN --tool evil/VELTRAN.exe -o other
+  mkdir -p swap
+  for how in deleted rename exchange; do
+    python3 "$top/tests/launcher/swap_running.py" "$how" 10 "$work/swap" "$work/package1" \
+      "$work/other" "$sysdir" first/VELTRAN.exe || fail "swapped package ($how)"
+  done
+
+  # A system directory an unprivileged user could change, or a relative one (counted from the
+  # start folder, the attacker's), is refused before anything is extracted: exit code 4, nothing
+  # written there, nothing started.
+  mkdir -p user/system rel/system owned tmp/system
+  chown 65534:65534 user owned
+  chmod 1777 tmp
+  for setting in system "$work/owned" "$work/user/system" "$work/tmp/system"; do
+    status=0
+    (cd rel && UNFURLER_SYSTEM_DIR=$setting "$work/package1") || status=$?
+    [ "$status" -eq 4 ] || fail "system directory $setting: exit code $status, expected 4"
+  done
+  sleep 1
+  written=$(find rel owned user tmp -mindepth 1 ! -type d)
+  [ -z "$written" ] || fail "refused system directories got files: $written"
+  echo "ok: system directories others could change were refused"
 
   # A hostile package: names that climb out of the folder are never written or installed.
   rm -f "$sysdir/autorun.bin" "$sysdir/VELTRAN.exe"
