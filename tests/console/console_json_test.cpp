@@ -2,6 +2,7 @@
 // event matches the scenario, the plan's commands are the download's, and the outcome names how
 // the run ended.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -14,6 +15,7 @@ namespace veltran {
 namespace {
 
 using nlohmann::json;
+using std::string_literals::operator""s;
 
 class ConsoleJson : public ::testing::Test {
  protected:
@@ -24,6 +26,7 @@ class ConsoleJson : public ::testing::Test {
                                 arguments + " <input >out 2>err";
     const int status = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(status));
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::vector<json> lines;
     for (const std::string& line : testing::ReadLines(folder_ / "out")) {
       lines.push_back(json::parse(line));  // throws, failing the test, on anything else
@@ -46,8 +49,14 @@ class ConsoleJson : public ::testing::Test {
     return out;
   }
 
+  std::string Slurp(const std::string& name) const {
+    std::ifstream in(folder_ / name);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
   testing::TempFolder temp_;
   const std::filesystem::path& folder_ = temp_.path();
+  int exitCode_ = -1;
 };
 
 TEST_F(ConsoleJson, APlanThenTheDownloadItDescribesThenTheOutcome) {
@@ -113,6 +122,7 @@ TEST_F(ConsoleJson, APlanThenTheDownloadItDescribesThenTheOutcome) {
                                 {"reason", "the download completed"},
                                 {"image", "new.bin"},
                                 {"drive", "BRELMONTCDW/DVD GA-W837CNA00"},
+                                {"command", nullptr},
                                 {"exit_code", 0}}));
 }
 
@@ -151,6 +161,142 @@ TEST_F(ConsoleJson, PlanOptionPrintsThePlanAndEndsWithoutWriting) {
   for (const std::string& line : testing::ReadLines(folder_ / "trace")) {
     EXPECT_EQ(line.find(" ff0001"), std::string::npos) << "written: " << line;
   }
+}
+
+// A failed write names the command that failed as the trace wrote it, the first one of the write
+// and not a refused probe before it; a -LIVE run lists the log's codes as its file holds them. The
+// first block is the drive's 17th command in an automatic run, the 16th after a manual open; the
+// final command two later.
+TEST_F(ConsoleJson, TheOutcomeNamesTheFailedCommandAndTheLogIsListedAsWritten) {
+  struct Row {
+    const char* options;   // "-LIVE" runs AUTORUN.BIN, otherwise new.bin is opened and started
+    const char* platform;  // the scenario's
+    const char* fault;     // added to the drive's scenario entry
+    const char* code;
+    json command;  // null: none failed
+  };
+  const json noOs;
+  const Row rows[] = {
+      {"-LIVE", "nt", "", "COMPLETE", nullptr},
+      {"-LIVE",
+       "nt",
+       R"(, "faults": [{"at": 17, "status": "check", "sense": [5, 36, 0]}])",
+       "E6",
+       {{"cdb", "ff0001000000000000000000"},
+        {"length", 32768},
+        {"status", "04"},
+        {"timed_out", false},
+        {"os", noOs}}},
+      {"",
+       "nt",
+       R"(, "faults": [{"at": 17, "status": "timeout"}])",
+       "E6",
+       {{"cdb", "ff00010000ff000000000000"},
+        {"length", 32768},
+        {"status", "ff"},
+        {"timed_out", true},
+        {"os", {{"code", 121}, {"host_status", 0}, {"driver_status", 0}}}}},
+      {"",
+       "nt",
+       R"(, "faults": [{"at": 18, "status": "check", "sense": [3, 12, 0]}])",
+       "E7",
+       {{"cdb", "ff0001000010000000000000"},
+        {"length", 16384},
+        {"status", "04"},
+        {"timed_out", false},
+        {"os", noOs}}},
+      {"-LIVE",
+       "linux",
+       R"(, "faults": [{"at": 19, "status": "timeout"}])",
+       "E7",
+       {{"cdb", "ff0001000010000000000000"},
+        {"length", 16384},
+        {"status", "ff"},
+        {"timed_out", true},
+        {"os", {{"code", 0}, {"host_status", 3}, {"driver_status", 0}}}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.options) + " " + row.platform + row.fault);
+    for (const char* name : {"AUTORUN.BIN", "new.bin", "trace", "VELTRAN.TMP"}) {
+      std::filesystem::remove(folder_ / name);
+    }
+    const bool live = row.options[0] != '\0';
+    Image("--revision NA02 --block-kb 32 --blocks 3 --size 81920");
+    if (live) std::filesystem::rename(folder_ / "new.bin", folder_ / "AUTORUN.BIN");
+    std::ofstream(folder_ / "scenario.json")
+        << R"({"platform": ")" << row.platform << R"(", "drives": [{"letter": "e",
+      "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C",
+                  "revision": "NA00", "prefix": "NA "}, "vendor_identify_prefix": "KVR")"
+        << row.fault << "}]}";
+    const std::vector<json> lines =
+        Run(std::string(row.options) + " --json --virtual=scenario.json --trace=trace",
+            live ? "" : "open new.bin\nstart\n");
+    ASSERT_FALSE(lines.empty());
+    const json& outcome = lines.back();
+    const bool failed = !row.command.is_null();
+    EXPECT_EQ(outcome["event"], "outcome");
+    EXPECT_EQ(outcome["outcome"], failed ? "failed" : "done");
+    EXPECT_EQ(outcome["code"], row.code);
+    EXPECT_EQ(outcome["exit_code"], failed ? 2 : 0);
+    EXPECT_EQ(exitCode_, failed ? 2 : 0);
+    if (!failed) {
+      EXPECT_EQ(outcome["command"], nullptr);
+    } else {
+      json expected = row.command;
+      expected.update(json{{"device", 0}, {"direction", "out"}, {"residual", 0}});
+      json named = outcome["command"];
+      ASSERT_TRUE(named.is_object()) << outcome;
+      const std::string line = named["line"].get<std::string>();
+      named.erase("line");
+      EXPECT_EQ(named, expected);
+      // The trace's own line: the one command of the download that did not succeed.
+      std::vector<std::string> failedInTrace;
+      for (const std::string& traced : testing::ReadLines(folder_ / "trace")) {
+        if (traced.rfind("scsi 0 ff0001", 0) == 0 && traced.find(" 01 ") == std::string::npos)
+          failedInTrace.push_back(traced);
+      }
+      EXPECT_EQ(failedInTrace, std::vector<std::string>{line});
+    }
+
+    std::string logged;
+    for (const json& event : Events(lines, "log")) {
+      EXPECT_EQ(event["written"], true);
+      logged += event["code"].get<std::string>() + "\n";
+    }
+    EXPECT_EQ(logged, Slurp("VELTRAN.TMP"));
+    if (live) {  // the log begins with the start and ends with the outcome's code
+      EXPECT_EQ(logged.rfind("START\n", 0), 0u) << logged;
+      EXPECT_TRUE(logged.ends_with(row.code + "\n"s)) << logged;
+    }
+  }
+}
+
+// A second start ends at once; its message goes to standard error, so that a script reading
+// standard output never meets a line that is not JSON.
+TEST_F(ConsoleJson, ASecondStartLeavesStandardOutputEmpty) {
+  ASSERT_EQ(mkfifo((folder_ / "first.in").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((folder_ / "first.out").c_str(), 0600), 0);
+  const std::string first = "cd '" + folder_.string() +
+                            "' && ('" VELTRAN_CONSOLE "' --virtual --json <first.in >first.out &)";
+  ASSERT_EQ(std::system(first.c_str()), 0);
+  // Opened in the order the tool opens them; its first line shows that it holds the lock.
+  std::ofstream commands(folder_ / "first.in");
+  std::ifstream output(folder_ / "first.out");
+  std::string line;
+  ASSERT_TRUE(std::getline(output, line));
+
+  EXPECT_TRUE(Run("--virtual --json", "").empty());
+  EXPECT_EQ(exitCode_, 3);
+  EXPECT_EQ(Slurp("err"), "veltran is already running.\n");
+  EXPECT_TRUE(Run("--help --json", "").empty());
+  EXPECT_NE(Slurp("err").find("usage: veltran"), std::string::npos);
+
+  commands << "exit\n" << std::flush;
+  commands.close();
+  std::vector<json> firstLines;
+  while (std::getline(output, line)) firstLines.push_back(json::parse(line));
+  ASSERT_FALSE(firstLines.empty());
+  EXPECT_EQ(firstLines.back()["outcome"], "done");
 }
 
 }  // namespace

@@ -54,9 +54,9 @@ MainForm::MainForm(SystemInterface& system, DriveTransport& transport, MainWindo
   state_.options = ParseCommandLineOptions(env_.commandLine);
   log_ = std::make_unique<TestLog>(
       TestLogOptions{state_.options.TestOption, state_.options.LiveOption},
-      TestLogPlaces{env_.logRoot,
-                    std::filesystem::path(std::u8string(env_.workingDirectory.begin(),
-                                                        env_.workingDirectory.end()))});
+      TestLogPlaces{env_.logRoot, std::filesystem::path(std::u8string(
+                                      env_.workingDirectory.begin(), env_.workingDirectory.end()))},
+      env_.logObserver);
   download_ = std::make_unique<Download>(
       DownloadContext{state_, window_, transport_, system_, *log_, *buffer_});
 }

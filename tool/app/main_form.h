@@ -26,6 +26,7 @@ struct MainFormEnvironment {
   std::string commandLine;       // program path included
   std::string workingDirectory;  // UTF-8, where AUTORUN.BIN and VELTRAN.TMP are; empty: current
   std::filesystem::path logRoot = TestLogPlaces::DefaultLogRoot();
+  TestLog::Observer logObserver = {};  // told of each code the test log writes
 };
 
 class MainForm {

@@ -24,8 +24,8 @@ void DeleteIfPresent(const std::filesystem::path& file) {
 // The build names the root for its target system.
 std::filesystem::path TestLogPlaces::DefaultLogRoot() { return VELTRAN_LOG_ROOT; }
 
-TestLog::TestLog(TestLogOptions options, TestLogPlaces places)
-    : options_(options), places_(std::move(places)) {}
+TestLog::TestLog(TestLogOptions options, TestLogPlaces places, Observer observer)
+    : options_(options), places_(std::move(places)), observer_(std::move(observer)) {}
 
 std::filesystem::path TestLog::RootLog() const { return places_.root / kLogFolder / kLogName; }
 
@@ -44,8 +44,8 @@ void TestLog::WriteTestLog(std::string_view code) const {
   // folder, so a missing one leaves no log.
   const std::lock_guard lock(logMutex);
   std::ofstream log(*file, std::ios::app);
-  if (!log) return;
-  log << code << '\n';
+  if (log) log << code << '\n' << std::flush;
+  if (observer_) observer_(code, static_cast<bool>(log));
 }
 
 void TestLog::DeleteTestOptionLog() const {

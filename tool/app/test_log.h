@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -24,7 +25,11 @@ struct TestLogPlaces {
 
 class TestLog {
  public:
-  TestLog(TestLogOptions options, TestLogPlaces places = {});
+  // Told of each code WriteTestLog writes, in the file's order, with whether the file took it.
+  // Called from the thread that logs, with the log's lock held.
+  using Observer = std::function<void(std::string_view code, bool written)>;
+
+  TestLog(TestLogOptions options, TestLogPlaces places = {}, Observer observer = {});
 
   // The file the codes go to: the working directory's with "-LIVE", the root folder's with
   // "-TEST" only, none without either.
@@ -44,6 +49,7 @@ class TestLog {
 
   TestLogOptions options_;
   TestLogPlaces places_;
+  Observer observer_;
 };
 
 }  // namespace veltran

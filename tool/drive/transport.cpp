@@ -40,6 +40,7 @@ CommandResult DriveTransport::Execute(u8 device, const CommandRequest& request) 
   if (device >= count_ || !IsSendable(request)) return CommandResult{};
   const CommandResult result = backend_->Execute(device, request);
   trace_.Scsi(device, request, result);
+  if (observer_) observer_(device, request, result);
   return result;
 }
 

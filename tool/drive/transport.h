@@ -1,6 +1,7 @@
 // The device table and the two calls every other layer uses: ScanDrives and ExecuteCommand.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,11 @@ namespace veltran {
 
 class DriveTransport {
  public:
+  // Told of every command Execute sent, on the thread that sent it, once the command has ended.
+  // The request's data is valid only during the call.
+  using CommandObserver =
+      std::function<void(u8 device, const CommandRequest& request, const CommandResult& result)>;
+
   DriveTransport(std::unique_ptr<ScsiBackend> backend, Trace& trace);
 
   // Finds the optical drives: every candidate of the back end is asked the scan INQUIRY and kept
@@ -28,6 +34,9 @@ class DriveTransport {
     return Execute(device, request).status;
   }
 
+  // Set before any command is sent: the observer is read without a lock.
+  void SetCommandObserver(CommandObserver observer) { observer_ = std::move(observer); }
+
   u8 DeviceCount() const { return count_; }
   Trace& trace() { return trace_; }
 
@@ -42,6 +51,7 @@ class DriveTransport {
   std::unique_ptr<ScsiBackend> backend_;
   Trace& trace_;
   u8 count_ = 0;
+  CommandObserver observer_;
 };
 
 }  // namespace veltran

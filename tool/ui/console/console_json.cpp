@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "drive/text.h"
+#include "drive/trace.h"
 
 namespace veltran {
 namespace {
@@ -54,6 +55,34 @@ json PlanJson(const DownloadPlan& plan) {
   return event;
 }
 
+std::string Hex(const u8* bytes, std::size_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (std::size_t i = 0; i < count; ++i) {
+    hex += kDigits[bytes[i] >> 4];
+    hex += kDigits[bytes[i] & 0xF];
+  }
+  return hex;
+}
+
+json CommandJson(const std::optional<SentCommand>& command) {
+  if (!command) return nullptr;
+  const SentCommand& c = *command;
+  const json os = c.os.any() ? json{{"code", c.os.code},
+                                    {"host_status", c.os.hostStatus},
+                                    {"driver_status", c.os.driverStatus}}
+                             : json();
+  return {{"device", c.device},
+          {"cdb", c.cdb},
+          {"direction", c.dataIn ? "in" : "out"},
+          {"length", c.length},
+          {"status", Hex(&c.status, 1)},
+          {"timed_out", c.timedOut},
+          {"os", os},
+          {"residual", c.residual},
+          {"line", c.line}};
+}
+
 }  // namespace
 
 RunOutcome ClassifyRun(const RunFacts& facts, const AppState& state) {
@@ -86,6 +115,7 @@ void PrintPlanText(std::FILE* out, const DownloadPlan& plan) {
 }
 
 void ConsoleJson::Write(const std::string& line) {
+  const std::lock_guard lock(mutex_);
   std::fputs(line.c_str(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);
@@ -130,12 +160,49 @@ void ConsoleJson::Box(std::string_view caption, std::string_view text) {
 
 void ConsoleJson::Plan(const DownloadPlan& plan) { Write(PlanJson(plan).dump()); }
 
+void ConsoleJson::Log(std::string_view code, bool written) {
+  json event = Event("log");
+  event.update(json{{"code", Shown(code)}, {"written", written}});
+  Write(event.dump());
+}
+
+void ConsoleJson::WriteStarted() {
+  const std::lock_guard lock(mutex_);
+  writing_ = true;
+}
+
+void ConsoleJson::WriteEnded() {
+  const std::lock_guard lock(mutex_);
+  writing_ = false;
+}
+
+void ConsoleJson::Command(u8 device, const CommandRequest& request, const CommandResult& result) {
+  if (result.ok()) return;
+  const std::lock_guard lock(mutex_);
+  // A failed write is never hidden by what follows it, another start's included.
+  if (!writing_ || failedCommand_) return;
+  failedCommand_ = SentCommand{device,
+                               Hex(request.cdb, request.cdbLength),
+                               Trace::ScsiLine(device, request, result),
+                               request.direction == kDataIn,
+                               request.dataLength,
+                               result.status,
+                               result.os,
+                               result.timedOut,
+                               result.residual};
+}
+
 void ConsoleJson::Outcome(const AppState& state, ConsoleOutcome ended) {
   static constexpr const char* kKinds[] = {"done", "refused", "failed", "not-run"};
   RunOutcome outcome = ClassifyRun(facts_, state);
   outcome.kind = kKinds[static_cast<int>(ended)];
   outcome.exitCode = ExitCodeFor(ended);
   const std::optional<u8> device = state.SelectedDevice();
+  std::optional<SentCommand> failed;
+  {
+    const std::lock_guard lock(mutex_);
+    failed = failedCommand_;
+  }
   json event = Event("outcome");
   event.update(json{
       {"outcome", outcome.kind},
@@ -145,6 +212,7 @@ void ConsoleJson::Outcome(const AppState& state, ConsoleOutcome ended) {
       {"drive",
        device ? json(Shown(state.DriveList[static_cast<std::size_t>(state.SelectedDrive)].entry))
               : json()},
+      {"command", CommandJson(failed)},
       {"exit_code", outcome.exitCode}});
   Write(event.dump());
 }

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdio>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/app_state.h"
 #include "app/plan.h"
 #include "console_outcome.h"
+#include "drive/scsi.h"
 
 namespace veltran {
 
@@ -38,6 +41,21 @@ RunOutcome ClassifyRun(const RunFacts& facts, const AppState& state);
 // The plan as the text form prints it: "Plan : <line>" for each line, verdict first.
 void PrintPlanText(std::FILE* out, const DownloadPlan& plan);
 
+// A command as the outcome names it: what was sent and what became of it.
+struct SentCommand {
+  unsigned device = 0;
+  std::string cdb;   // hex, as the trace writes it
+  std::string line;  // the trace's line
+  bool dataIn = false;
+  u32 length = 0;
+  u8 status = 0;
+  OsError os;
+  bool timedOut = false;
+  u32 residual = 0;
+};
+
+// Lines may come from the window thread and the download's worker thread at once: each is
+// written whole.
 class ConsoleJson {
  public:
   explicit ConsoleJson(std::FILE* out) : out_(out) {}
@@ -50,6 +68,14 @@ class ConsoleJson {
   void Box(std::string_view caption, std::string_view text);
   void StartRequested() { facts_.startRequested = true; }
   void Plan(const DownloadPlan& plan);
+  // A code the test log wrote, or failed to write to its file.
+  void Log(std::string_view code, bool written);
+  // The write runs from the busy cursor on until it is taken back; the first command that fails
+  // in it is the one the outcome names.
+  void WriteStarted();
+  void WriteEnded();
+  // Every command the transport sent, from the thread that sent it.
+  void Command(u8 device, const CommandRequest& request, const CommandResult& result);
   // The last line of a run: its kind and exit code as the exit status gives them, the code and
   // reason from what the window saw.
   void Outcome(const AppState& state, ConsoleOutcome ended);
@@ -61,6 +87,9 @@ class ConsoleJson {
 
   std::FILE* out_;
   RunFacts facts_;
+  std::mutex mutex_;  // guards the stream and what follows
+  bool writing_ = false;
+  std::optional<SentCommand> failedCommand_;
 };
 
 }  // namespace veltran

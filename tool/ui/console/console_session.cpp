@@ -1,5 +1,6 @@
 #include "console_session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
@@ -56,6 +57,12 @@ std::string InstanceScope(const PlatformOptions& options) {
   return "virtual:" + std::filesystem::current_path(ignored).string();
 }
 
+// With "--json" standard output holds JSON only: every plain line goes to standard error.
+bool WantsJson(const std::vector<std::string>& arguments) {
+  return arguments.size() > 1 &&
+         std::find(arguments.begin() + 1, arguments.end(), "--json") != arguments.end();
+}
+
 // The ways of running besides the interactive text form.
 struct ConsoleModes {
   bool planOnly = false;
@@ -74,8 +81,14 @@ class ConsoleSession {
         window_(
             streams.out, [this] { WaitForEnter(); }, loop_, streams.outTerminal),
         form_(platform.system(), platform.transport(), window_,
-              MainFormEnvironment{std::move(commandLine), ""}) {
-    if (modes_.json) window_.SetJson(&json_);
+              MainFormEnvironment{std::move(commandLine), "", TestLogPlaces::DefaultLogRoot(),
+                                  LogObserver(modes)}) {
+    if (!modes_.json) return;
+    window_.SetJson(&json_);
+    platform.transport().SetCommandObserver(
+        [this](u8 device, const CommandRequest& request, const CommandResult& result) {
+          json_.Command(device, request, result);
+        });
   }
 
   // Returns the run's exit status.
@@ -122,6 +135,11 @@ class ConsoleSession {
     }
     loop_.Post([this] { RequestEnd(false); });
     if (input_) input_->StopWaiting();
+  }
+
+  TestLog::Observer LogObserver(ConsoleModes modes) {
+    if (!modes.json) return {};
+    return [this](std::string_view code, bool written) { json_.Log(code, written); };
   }
 
   void ShowPlan() {
@@ -250,7 +268,7 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
   try {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
       if (arguments[i] == "--help") {
-        std::fputs(kUsage, streams.out);
+        std::fputs(kUsage, WantsJson(arguments) ? streams.err : streams.out);
         return 0;
       }
       modes.planOnly = modes.planOnly || arguments[i] == "--plan";
@@ -270,7 +288,7 @@ int RunConsole(const std::vector<std::string>& arguments, const ConsoleStreams& 
                  lockProblem.c_str());
   }
   if (!lock) {
-    std::fputs("veltran is already running.\n", streams.out);
+    std::fputs("veltran is already running.\n", modes.json ? streams.err : streams.out);
     return ExitCodeFor(ConsoleOutcome::kNotRun);
   }
 

@@ -82,6 +82,8 @@ void ConsoleWindow::EnableExitButton(bool enabled) {
 }
 void ConsoleWindow::SetBusy(bool busy) {
   if (busy) outcome_.WriteStarted();
+  if (json_ && busy) json_->WriteStarted();
+  if (json_ && !busy) json_->WriteEnded();
 }
 
 void ConsoleWindow::ShowMessage(const MessageBoxSpec& box) {
