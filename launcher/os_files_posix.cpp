@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "common/ascii.h"
@@ -285,21 +286,34 @@ bool PendingFile::MoveTo(std::string_view target) {
 
 bool MakeReplaceable(const Directory&, std::string_view) { return true; }
 
+namespace {
+
+// The entries of a folder opened relative to `parent`, never through a link at `name`.
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using Listing = std::unique_ptr<DIR, DirCloser>;
+
+Listing OpenListing(int parent, const char* name) {
+  const int handle = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  DIR* dir = handle < 0 ? nullptr : ::fdopendir(handle);
+  if (!dir && handle >= 0) ::close(handle);
+  return Listing(dir);
+}
+
+}  // namespace
+
 bool RemoveNameVariants(const Directory& directory, std::string_view name, bool keepExact) {
   if (!directory.valid()) return false;
-  const int listing = ::openat(Fd(directory.handle), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
-  if (!dir) {
-    if (listing >= 0) ::close(listing);
-    return false;
-  }
+  const Listing listing = OpenListing(Fd(directory.handle), ".");
+  if (!listing) return false;
+  DIR* dir = listing.get();
   bool removedAll = true;
   while (const dirent* item = ::readdir(dir)) {
     const std::string_view found(item->d_name);
     if (!SameLettersIgnoringCase(found, name) || (keepExact && found == name)) continue;
     if (::unlinkat(::dirfd(dir), item->d_name, 0) != 0 && errno != ENOENT) removedAll = false;
   }
-  ::closedir(dir);
   return removedAll;
 }
 
@@ -317,17 +331,13 @@ bool IsLeftoverName(std::string_view name, bool* folder) {
 
 // A staging folder holds at most a file created just before the run was killed.
 bool EmptyFolder(int parent, const char* name) {
-  const int handle = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  DIR* dir = handle < 0 ? nullptr : ::fdopendir(handle);
-  if (!dir) {
-    if (handle >= 0) ::close(handle);
-    return false;
-  }
+  const Listing listing = OpenListing(parent, name);
+  if (!listing) return false;
+  DIR* dir = listing.get();
   while (const dirent* item = ::readdir(dir)) {
     const std::string_view found(item->d_name);
     if (found != "." && found != "..") ::unlinkat(::dirfd(dir), item->d_name, 0);
   }
-  ::closedir(dir);
   return true;
 }
 
@@ -335,12 +345,9 @@ bool EmptyFolder(int parent, const char* name) {
 
 bool RemoveLeftovers(const Directory& directory) {
   if (!directory.valid()) return false;
-  const int listing = ::openat(Fd(directory.handle), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
-  if (!dir) {
-    if (listing >= 0) ::close(listing);
-    return false;
-  }
+  const Listing listing = OpenListing(Fd(directory.handle), ".");
+  if (!listing) return false;
+  DIR* dir = listing.get();
   bool removedAll = true;
   while (const dirent* item = ::readdir(dir)) {
     bool folder = false;
@@ -353,7 +360,6 @@ bool RemoveLeftovers(const Directory& directory) {
     if (folder && !EmptyFolder(::dirfd(dir), item->d_name)) removedAll = false;
     if (::unlinkat(::dirfd(dir), item->d_name, folder ? AT_REMOVEDIR : 0) != 0) removedAll = false;
   }
-  ::closedir(dir);
   return removedAll;
 }
 
