@@ -404,23 +404,32 @@ def case_aspi(opts):
               "the ASPI trace equals the console program's virtual trace (%d lines)" % len(trace.splitlines()))
 
 
+def is_32_bit(program):
+    """Whether a Windows program is built for i386 (its PE header's machine field)."""
+    with open(program, "rb") as f:
+        header = f.read(4096)
+    pe = int.from_bytes(header[0x3C:0x40], "little")
+    return int.from_bytes(header[pe + 4:pe + 6], "little") == 0x14C
+
+
 def case_package(opts):
     """A package started under Wine with a virtual scenario for the tool it starts: the drive ends
     flashed, once the closing box has been dismissed."""
     folder = opts.work
     image = os.path.join(folder, "NA07.BIN")
     make_image(opts, image, "--revision", "NA07")
-    # The tool takes a scenario only from its own folder: the system directory it is unpacked to
-    # (system32, or syswow64 where a 32-bit program's system32 leads).
+    # The tool takes a scenario only from its own folder: the system directory it is unpacked to,
+    # which for a 32-bit program on a 64-bit prefix is syswow64, and is named so.
     prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
-    system_dirs = [os.path.join(prefix, "drive_c", "windows", d) for d in ("system32", "syswow64")]
-    system_dirs = [d for d in system_dirs if os.path.isdir(d)]
-    for d in system_dirs:
-        for stale in ("scenario.json", "state.json"):
-            if os.path.exists(os.path.join(d, stale)):
-                os.remove(os.path.join(d, stale))
-        write_scenario(os.path.join(d, "scenario.json"), extra={"state": "state.json"})
-    scenario = r"C:\windows\system32\scenario.json"
+    system_name = "system32"
+    if is_32_bit(opts.launcher) and os.path.isdir(os.path.join(prefix, "drive_c", "windows", "syswow64")):
+        system_name = "syswow64"
+    system_dir = os.path.join(prefix, "drive_c", "windows", system_name)
+    for stale in ("scenario.json", "state.json"):
+        if os.path.exists(os.path.join(system_dir, stale)):
+            os.remove(os.path.join(system_dir, stale))
+    write_scenario(os.path.join(system_dir, "scenario.json"), extra={"state": "state.json"})
+    scenario = "C:\\windows\\%s\\scenario.json" % system_name
     package = os.path.join(folder, "package.exe")
     subprocess.run([opts.wine_run, opts.pack, "build", "--launcher", opts.launcher, "--image", image,
                     "--tool", opts.exe, "-o", package], check=True, capture_output=True)
@@ -434,9 +443,8 @@ def case_package(opts):
         point_at(box[0])
     run("xdotool", "key", "Return")
     check(wait_for(lambda: not windows(WINDOW), 20), "the tool closes after the accepted restart")
-    state_files = [os.path.join(d, "state.json") for d in system_dirs]
-    state_files = [f for f in state_files if os.path.exists(f)]
-    state = json.load(open(state_files[0])) if state_files else {}
+    state_file = os.path.join(system_dir, "state.json")
+    state = json.load(open(state_file)) if os.path.exists(state_file) else {}
     check(state.get("revisions", {}).get("0") == "NA07",
           "the virtual drive now reports the package's revision: %s" % state)
 
