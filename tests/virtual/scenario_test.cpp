@@ -44,6 +44,8 @@ TEST(Scenario, ReadsTheDocumentedExample) {
 TEST(Scenario, MistakesAreRefusedNamingTheFileAndThePlace) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"platform": "nt", "drives": [)", "bad.json: parse error at line 1, column 31"},
+      {R"({"drives": [{"letter": "e", "program_seconds": 666E666}]})",
+       "bad.json: number overflow parsing '666E666'"},
       {R"({"platform": "os2"})", "bad.json: platform: expected one of \"nt\", \"9x\""},
       {R"({"drives": {}})", "bad.json: drives: expected an array"},
       {R"({"drive": []})", "bad.json: top level: unknown key \"drive\""},

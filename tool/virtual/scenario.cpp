@@ -290,7 +290,7 @@ Scenario ParseScenario(const std::string& text, const std::string& origin) {
   Json j;
   try {
     j = Json::parse(text);
-  } catch (const Json::parse_error& e) {
+  } catch (const Json::exception& e) {  // a parse error, or a number too large for any type
     std::string message = e.what();
     // "[json.exception.parse_error.101] parse error at line 1, column 2: ..." -> "parse error ..."
     if (auto pos = message.find("] "); pos != std::string::npos) message.erase(0, pos + 2);
