@@ -90,28 +90,28 @@ TEST(WideText, ConvertsBothWaysAndNeverCutsAField) {
 TEST(WindowFonts, FittedFontIsTheLargestSizeInWhichTheCaptionFits) {
   const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
   ASSERT_TRUE(dc);
-  const FontSpec spec{L"Tahoma", 11, false};
+  const FontChoice wanted{L"Tahoma", 11, false};
   const std::wstring_view caption = L"Nocheck Option";
-  const int natural = TextWidth(dc.get(), MakeFont(spec).get(), caption);
+  const int natural = TextWidth(dc.get(), MakeFont(wanted).get(), caption);
   ASSERT_GT(natural, 40);
   for (const int width : {natural + 20, natural, natural - 1, natural * 3 / 4, 1}) {
-    const UniqueGdiObject font = FontFittingWidth(dc.get(), spec, caption, width);
+    const UniqueGdiObject font = FontFittingWidth(dc.get(), wanted, caption, width);
     LOGFONTW chosen{};
     ASSERT_EQ(GetObjectW(font.get(), sizeof chosen, &chosen), static_cast<int>(sizeof chosen));
     const int pixels = -chosen.lfHeight;
     EXPECT_EQ(chosen.lfWeight, FW_NORMAL);
     EXPECT_STREQ(chosen.lfFaceName, L"Tahoma");
     if (width >= natural) {
-      EXPECT_EQ(pixels, spec.pixels) << width;
+      EXPECT_EQ(pixels, wanted.pixels) << width;
       continue;
     }
-    EXPECT_LT(pixels, spec.pixels) << width;
+    EXPECT_LT(pixels, wanted.pixels) << width;
     if (pixels > kSmallestFittedPixels) {
       EXPECT_LE(TextWidth(dc.get(), font.get(), caption), width) << width;
     } else {
       EXPECT_EQ(pixels, kSmallestFittedPixels) << width;
     }
-    const UniqueGdiObject larger = MakeFont({spec.face, pixels + 1, spec.bold});
+    const UniqueGdiObject larger = MakeFont({wanted.face, pixels + 1, wanted.bold});
     EXPECT_GT(TextWidth(dc.get(), larger.get(), caption), width) << width;
   }
 }

@@ -9,7 +9,7 @@
 
 #include "app/image_file.h"
 #include "archive.h"
-#include "inspect_json.h"
+#include "image_report_json.h"
 #include "launcher.h"
 #include "package_writer.h"
 

@@ -24,7 +24,7 @@ inline constexpr int kHeight = 200;
 inline constexpr COLORREF kWindowColour = RGB(6, 32, 64);
 
 // Every control's font but the option label's; no scaling, so its size is in pixels.
-inline constexpr FontSpec kWindowFont{L"Tahoma", 11, true};
+inline constexpr FontChoice kWindowFont{L"Tahoma", 11, true};
 
 // Label1, beside the drive list.
 inline constexpr Place kDriveLabel{45, 60, 74, 13};
@@ -33,7 +33,7 @@ inline constexpr wchar_t kDriveLabelText[] = L"Drive :";
 // Label12: drawn disabled on an opaque background, only after the option shows it.
 inline constexpr Place kNocheckLabel{8, 40, 75, 13};
 inline constexpr wchar_t kNocheckText[] = L"Nocheck Option";
-inline constexpr FontSpec kNocheckFont{L"Tahoma", 11, false};
+inline constexpr FontChoice kNocheckFont{L"Tahoma", 11, false};
 
 // Label2 to Label6 beside StaticText1 to StaticText5, in the order of Field.
 struct FieldSpec {

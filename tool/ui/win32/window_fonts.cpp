@@ -2,11 +2,11 @@
 
 namespace veltran::win32 {
 
-UniqueGdiObject MakeFont(const FontSpec& spec) {
-  return UniqueGdiObject(CreateFontW(-spec.pixels, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE,
-                                     FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+UniqueGdiObject MakeFont(const FontChoice& wanted) {
+  return UniqueGdiObject(CreateFontW(-wanted.pixels, 0, 0, 0, wanted.bold ? FW_BOLD : FW_NORMAL,
+                                     FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                     DEFAULT_PITCH | FF_DONTCARE, spec.face));
+                                     DEFAULT_PITCH | FF_DONTCARE, wanted.face));
 }
 
 int TextWidth(HDC dc, HGDIOBJ font, std::wstring_view text) {
@@ -18,8 +18,9 @@ int TextWidth(HDC dc, HGDIOBJ font, std::wstring_view text) {
   return measured ? static_cast<int>(size.cx) : 0;
 }
 
-UniqueGdiObject FontFittingWidth(HDC dc, const FontSpec& spec, std::wstring_view text, int width) {
-  FontSpec trial = spec;
+UniqueGdiObject FontFittingWidth(HDC dc, const FontChoice& wanted, std::wstring_view text,
+                                 int width) {
+  FontChoice trial = wanted;
   UniqueGdiObject font = MakeFont(trial);
   while (trial.pixels > kSmallestFittedPixels && TextWidth(dc, font.get(), text) > width) {
     --trial.pixels;

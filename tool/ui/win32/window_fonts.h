@@ -9,18 +9,19 @@
 
 namespace veltran::win32 {
 
-struct FontSpec {
+struct FontChoice {
   const wchar_t* face;
   int pixels;  // character height
   bool bold;
 };
 
-UniqueGdiObject MakeFont(const FontSpec& spec);
+UniqueGdiObject MakeFont(const FontChoice& wanted);
 
-// The font of `spec`, or where `text` would be wider than `width` in it (a system whose face is
+// The font of `wanted`, or where `text` would be wider than `width` in it (a system whose face is
 // wider, or that has another face in its place), the largest smaller one that it fits, down to
 // kSmallestFittedPixels.
-UniqueGdiObject FontFittingWidth(HDC dc, const FontSpec& spec, std::wstring_view text, int width);
+UniqueGdiObject FontFittingWidth(HDC dc, const FontChoice& wanted, std::wstring_view text,
+                                 int width);
 inline constexpr int kSmallestFittedPixels = 6;
 
 // How wide `text` is in `font` on `dc`.

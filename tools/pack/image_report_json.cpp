@@ -1,4 +1,4 @@
-#include "inspect_json.h"
+#include "image_report_json.h"
 
 #include <nlohmann/json.hpp>
 
