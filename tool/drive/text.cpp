@@ -1,5 +1,7 @@
 #include "drive/text.h"
 
+#include <algorithm>
+
 namespace veltran {
 
 std::string EscapeBytes(std::string_view bytes) {
@@ -17,6 +19,17 @@ std::string EscapeBytes(std::string_view bytes) {
     }
   }
   return out;
+}
+
+std::string EscapeKeepingLineBreaks(std::string_view text) {
+  std::string shown;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    shown += EscapeBytes(text.substr(start, end - start));
+    if (end < text.size()) shown += '\n';
+    start = end + 1;
+  }
+  return shown;
 }
 
 }  // namespace veltran

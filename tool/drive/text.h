@@ -8,5 +8,7 @@
 namespace veltran {
 
 std::string EscapeBytes(std::string_view bytes);
+// The same, with the line breaks of a box's text kept.
+std::string EscapeKeepingLineBreaks(std::string_view text);
 
 }  // namespace veltran

@@ -10,18 +10,6 @@ namespace {
 
 using nlohmann::json;
 
-// Bytes from drives and images escaped as the text form escapes them; line breaks kept.
-std::string Shown(std::string_view text) {
-  std::string shown;
-  for (std::size_t start = 0; start <= text.size();) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    shown += EscapeBytes(text.substr(start, end - start));
-    if (end < text.size()) shown += '\n';
-    start = end + 1;
-  }
-  return shown;
-}
-
 // Every line carries the format, so that a reader can check any line it takes.
 json Event(const char* name) { return {{"format", kConsoleJsonFormat}, {"event", name}}; }
 
@@ -46,7 +34,7 @@ json PlanJson(const DownloadPlan& plan) {
            {"code", plan.code.empty() ? json() : json(plan.code)},
            {"reason", plan.reason},
            {"device", plan.device ? json(*plan.device) : json()},
-           {"image", Shown(plan.image)},
+           {"image", EscapeKeepingLineBreaks(plan.image)},
            {"boxes", plan.boxes},
            {"commands", commands},
            {"final_timeout_seconds", plan.wouldDownload ? json(plan.finalTimeoutSeconds) : json()},
@@ -108,7 +96,7 @@ RunOutcome ClassifyRun(const RunFacts& facts, const AppState& state) {
 
 void PrintPlanText(std::FILE* out, const DownloadPlan& plan) {
   for (const std::string& line : PlanLines(plan)) {
-    const std::string shown = "Plan : " + Shown(line) + "\n";
+    const std::string shown = "Plan : " + EscapeKeepingLineBreaks(line) + "\n";
     std::fwrite(shown.data(), 1, shown.size(), out);
   }
   std::fflush(out);
@@ -128,19 +116,19 @@ void ConsoleJson::Field(std::string_view label, std::string_view text) {
     facts_.statusFail = facts_.statusFail || text == "Fail";
   }
   json event = Event("field");
-  event.update(json{{"label", label}, {"text", Shown(text)}});
+  event.update(json{{"label", label}, {"text", EscapeKeepingLineBreaks(text)}});
   Write(event.dump());
 }
 
 void ConsoleJson::ListEntry(std::string_view entry) {
   json event = Event("drive_list");
-  event["entry"] = Shown(entry);
+  event["entry"] = EscapeKeepingLineBreaks(entry);
   Write(event.dump());
 }
 
 void ConsoleJson::Selection(int index, std::string_view entry) {
   json event = Event("selection");
-  event.update(json{{"index", index}, {"entry", Shown(entry)}});
+  event.update(json{{"index", index}, {"entry", EscapeKeepingLineBreaks(entry)}});
   Write(event.dump());
 }
 
@@ -154,7 +142,8 @@ void ConsoleJson::Progress(int position) {
 
 void ConsoleJson::Box(std::string_view caption, std::string_view text) {
   json event = Event("box");
-  event.update(json{{"caption", Shown(caption)}, {"text", Shown(text)}});
+  event.update(
+      json{{"caption", EscapeKeepingLineBreaks(caption)}, {"text", EscapeKeepingLineBreaks(text)}});
   Write(event.dump());
 }
 
@@ -162,7 +151,7 @@ void ConsoleJson::Plan(const DownloadPlan& plan) { Write(PlanJson(plan).dump());
 
 void ConsoleJson::Log(std::string_view code, bool written) {
   json event = Event("log");
-  event.update(json{{"code", Shown(code)}, {"written", written}});
+  event.update(json{{"code", EscapeKeepingLineBreaks(code)}, {"written", written}});
   Write(event.dump());
 }
 
@@ -208,10 +197,10 @@ void ConsoleJson::Outcome(const AppState& state, ConsoleOutcome ended) {
       {"outcome", outcome.kind},
       {"code", outcome.code.empty() ? json() : json(outcome.code)},
       {"reason", outcome.reason},
-      {"image", Shown(state.image.ImagePath)},
-      {"drive",
-       device ? json(Shown(state.DriveList[static_cast<std::size_t>(state.SelectedDrive)].entry))
-              : json()},
+      {"image", EscapeKeepingLineBreaks(state.image.ImagePath)},
+      {"drive", device ? json(EscapeKeepingLineBreaks(
+                             state.DriveList[static_cast<std::size_t>(state.SelectedDrive)].entry))
+                       : json()},
       {"command", CommandJson(failed)},
       {"exit_code", outcome.exitCode}});
   Write(event.dump());

@@ -1,6 +1,5 @@
 #include "console_window.h"
 
-#include <algorithm>
 
 #include "drive/text.h"
 
@@ -12,14 +11,7 @@ ConsoleWindow::ConsoleWindow(std::FILE* out, std::function<void()> waitForEnter,
 
 void ConsoleWindow::Line(std::string_view text) {
   EndBar();
-  // Line breaks of a box's text stay; every other byte that is not printable is escaped.
-  std::string shown;
-  for (std::size_t start = 0; start <= text.size();) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    shown += EscapeBytes(text.substr(start, end - start));
-    if (end < text.size()) shown += '\n';
-    start = end + 1;
-  }
+  const std::string shown = EscapeKeepingLineBreaks(text);
   std::fwrite(shown.data(), 1, shown.size(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);
