@@ -44,6 +44,19 @@ class ConsoleJson : public Console {
     return out;
   }
 
+  // Fields and boxes in the order they came, as the plain form prints them.
+  static std::string Shown(const std::vector<json>& lines) {
+    std::string shown;
+    for (const json& line : lines) {
+      if (line["event"] == "field") {
+        shown += line["label"].get<std::string>() + " " + line["text"].get<std::string>() + "\n";
+      } else if (line["event"] == "box") {
+        shown += line["caption"].get<std::string>() + "\n" + line["text"].get<std::string>() + "\n";
+      }
+    }
+    return shown;
+  }
+
   Result last_{};
 };
 
@@ -59,24 +72,17 @@ TEST_F(ConsoleJson, APlanThenTheDownloadItDescribesThenTheOutcome) {
                             {"event", "selection"},
                             {"index", 0},
                             {"entry", "BRELMONTCDW/DVD GA-W837CNA00"}}));
-  const std::vector<json> fields = Events(lines, "field");
-  std::vector<std::string> shown;
-  for (const json& f : fields)
-    shown.push_back(f["label"].get<std::string>() + " " + f["text"].get<std::string>());
-  EXPECT_EQ(shown,
-            (std::vector<std::string>{"Model Name : BRELMONTCDW/DVD GA-W837C", "Old Version : NA00",
-                                      "New Version : NA02", "Download File : NEW.BIN (128 K)",
-                                      "Status : Ready", "Status : Wait..", "Status : Ok"}));
+  EXPECT_EQ(Shown(lines),
+            "Model Name : BRELMONTCDW/DVD GA-W837C\nOld Version : NA00\nNew Version : NA02\n"
+            "Download File : NEW.BIN (128 K)\nStatus : Ready\nStatus : Wait..\nStatus : Ok\n"
+            "MESSAGE\n  Download Ok!!  \nRestart WINDOWS\n");
 
   const std::vector<json> plans = Events(lines, "plan");
   ASSERT_EQ(plans.size(), 1u);
   const json& plan = plans[0];
-  EXPECT_EQ(plan["would_download"], true);
-  EXPECT_EQ(plan["flash_state"], 1);
-  EXPECT_EQ(plan["code"], nullptr);
-  EXPECT_EQ(plan["then"], "restart");
-  EXPECT_EQ(plan["final_timeout_seconds"], 60);
-  EXPECT_EQ(plan["progress_seconds"], 8);
+  const json expected = json::parse(R"({"would_download": true, "flash_state": 1, "code": null,
+      "then": "restart", "final_timeout_seconds": 60, "progress_seconds": 8})");
+  for (const auto& [key, value] : expected.items()) EXPECT_EQ(plan[key], value) << key;
   // The download after the plan: its commands but the medium probes, status dropped.
   std::vector<std::string> sent;
   bool started = false;
@@ -99,10 +105,6 @@ TEST_F(ConsoleJson, APlanThenTheDownloadItDescribesThenTheOutcome) {
   const std::vector<json> progress = Events(lines, "progress");
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.back()["percent"], 100);
-  const std::vector<json> boxes = Events(lines, "box");
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0]["caption"], "MESSAGE");
-  EXPECT_EQ(boxes[0]["text"], "  Download Ok!!  \nRestart WINDOWS");
   EXPECT_EQ(lines.back(), (json{{"format", 1},
                                 {"event", "outcome"},
                                 {"outcome", "done"},
@@ -124,12 +126,14 @@ TEST_F(ConsoleJson, ADiscInTheDriveIsPlannedAsARefusalAndEndsRefused) {
   EXPECT_EQ(plans[0]["would_download"], false);
   EXPECT_EQ(plans[0]["code"], "E4");
   EXPECT_EQ(plans[0]["commands"], json::array());
-  const std::vector<json> boxes = Events(lines, "box");
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0]["text"], "Remove the Disc in the Drive !!");
+  EXPECT_EQ(Shown(lines),
+            "Model Name : BRELMONTCDW/DVD GA-W837C\nOld Version : NA00\nNew Version : NA02\n"
+            "Download File : NEW.BIN (128 K)\nStatus : Ready\n"
+            "MESSAGE\nRemove the Disc in the Drive !!\n");
   EXPECT_EQ(lines.back()["outcome"], "refused");
   EXPECT_EQ(lines.back()["code"], "E4");
   EXPECT_EQ(lines.back()["exit_code"], 1);
+  EXPECT_EQ(last_.exitCode, 1);
 }
 
 TEST_F(ConsoleJson, PlanOptionPrintsThePlanAndEndsWithoutWriting) {
@@ -146,55 +150,68 @@ TEST_F(ConsoleJson, PlanOptionPrintsThePlanAndEndsWithoutWriting) {
   }
 }
 
-// A failed write names the command that failed as the trace wrote it, the first one of the write
-// and not a refused probe before it; a -LIVE run lists the log's codes as its file holds them. The
-// first block is the drive's 17th command in an automatic run, the 16th after a manual open; the
-// final command two later.
-TEST_F(ConsoleJson, TheOutcomeNamesTheFailedCommandAndTheLogIsListedAsWritten) {
+// The outcome and the exit status tell a flashed drive from a refused start and from a failed
+// write, and a failed write names the command that failed as the trace wrote it, the first one of
+// the write and not a refused probe before it; a -LIVE run lists the log's codes as its file holds
+// them. The first block is the drive's 16th command after a manual open and its 17th in an
+// automatic run; the final command two later.
+TEST_F(ConsoleJson, TheOutcomeNamesHowTheRunEndedAndTheLogIsListedAsWritten) {
   struct Row {
     const char* options;   // "-LIVE" runs AUTORUN.BIN, otherwise new.bin is opened and started
     const char* platform;  // the scenario's
-    const char* fault;     // added to the drive's scenario entry
+    const char* drive;     // added to the drive's scenario entry
+    int exitCode;          // 0: done, 1: refused, 2: failed
     const char* code;
-    const char* command;  // the outcome's, but for device, direction and residual, which are fixed
+    const char* shown;    // a field or a box on the way
+    const char* command;  // the failed one, but for its device, direction and residual
   };
   const Row rows[] = {
-      {"-LIVE", "nt", "", "COMPLETE", "null"},
-      {"-LIVE", "nt", R"(, "faults": [{"at": 17, "status": "check", "sense": [5, 36, 0]}])", "E6",
+      {"-LIVE", "nt", "", 0, "COMPLETE", "Status : Ok\n", "null"},
+      {"-LIVE", "nt", R"(, "disc": true)", 1, "E4", "Status : READY\n", "null"},
+      {"-LIVE", "nt", R"(, "faults": [{"at": 17, "status": "check", "sense": [5, 36, 0]}])", 2,
+       "E6", "Status : Wait..\n",
        R"({"cdb": "ff0001000000000000000000", "length": 32768, "status": "04",
            "timed_out": false, "os": null})"},
-      {"", "nt", R"(, "faults": [{"at": 17, "status": "timeout"}])", "E6",
+      {"", "nt", R"(, "faults": [{"at": 16, "status": "check", "sense": [3, 12, 0]}])", 2, "E6",
+       "MESSAGE\nFlash Cmd Fail!!\n",
+       R"({"cdb": "ff0001000000000000000000", "length": 32768, "status": "04",
+           "timed_out": false, "os": null})"},
+      {"", "nt", R"(, "faults": [{"at": 17, "status": "timeout"}])", 2, "E6",
+       "MESSAGE\nFlash Cmd Fail!!\n",
        R"({"cdb": "ff00010000ff000000000000", "length": 32768, "status": "ff", "timed_out": true,
            "os": {"code": 121, "host_status": 0, "driver_status": 0}})"},
-      {"", "nt", R"(, "faults": [{"at": 18, "status": "check", "sense": [3, 12, 0]}])", "E7",
+      {"", "nt", R"(, "faults": [{"at": 18, "status": "check", "sense": [3, 12, 0]}])", 2, "E7",
+       "MESSAGE\n Download Fail!! \n",
        R"({"cdb": "ff0001000010000000000000", "length": 16384, "status": "04",
            "timed_out": false, "os": null})"},
-      {"-LIVE", "linux", R"(, "faults": [{"at": 19, "status": "timeout"}])", "E7",
+      {"-LIVE", "linux", R"(, "faults": [{"at": 19, "status": "timeout"}])", 2, "E7",
+       "Status : Fail\n",
        R"({"cdb": "ff0001000010000000000000", "length": 16384, "status": "ff", "timed_out": true,
            "os": {"code": 0, "host_status": 3, "driver_status": 0}})"},
   };
+  const char* const kOutcomes[] = {"done", "refused", "failed"};  // by exit status
   for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.options) + " " + row.platform + row.fault);
+    SCOPED_TRACE(std::string(row.options) + " " + row.platform + row.drive);
     for (const char* name : {"AUTORUN.BIN", "new.bin", "trace", "VELTRAN.TMP"}) {
       std::filesystem::remove(folder_ / name);
     }
     const bool live = row.options[0] != '\0';
     MakeImage(live ? "AUTORUN.BIN" : "new.bin",
               "--revision NA02 --block-kb 32 --blocks 3 --size 81920");
-    Write("scenario.json", OneDrive(row.fault, R"("platform": ")"s + row.platform + "\", "));
+    Write("scenario.json", OneDrive(row.drive, R"("platform": ")"s + row.platform + "\", "));
     const std::vector<json> lines =
         RunJson(std::string(row.options) + " --json --virtual=scenario.json --trace=trace",
                 live ? "" : "open new.bin\nstart\n");
     ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(last_.exitCode, row.exitCode);
+    EXPECT_NE(Shown(lines).find(row.shown), std::string::npos) << Shown(lines);
     const json& outcome = lines.back();
-    json expected = json::parse(row.command);
-    const bool failed = !expected.is_null();
     EXPECT_EQ(outcome["event"], "outcome");
-    EXPECT_EQ(outcome["outcome"], failed ? "failed" : "done");
+    EXPECT_EQ(outcome["outcome"], kOutcomes[row.exitCode]);
     EXPECT_EQ(outcome["code"], row.code);
-    EXPECT_EQ(outcome["exit_code"], failed ? 2 : 0);
-    EXPECT_EQ(last_.exitCode, failed ? 2 : 0);
-    if (!failed) {
+    EXPECT_EQ(outcome["exit_code"], row.exitCode);
+    json expected = json::parse(row.command);
+    if (expected.is_null()) {
       EXPECT_EQ(outcome["command"], nullptr);
     } else {
       expected.update(json{{"device", 0}, {"direction", "out"}, {"residual", 0}});

@@ -27,7 +27,7 @@ class ConsoleSafety : public Console {
   Result RunWithALinkAt(const std::filesystem::path& lock) {
     std::filesystem::remove(lock);
     std::filesystem::create_symlink(folder_ / "planted", lock);
-    const Result r = Run("--virtual", "exit\n");
+    Result r = Run("--virtual", "exit\n");
     std::filesystem::remove(lock);
     EXPECT_FALSE(std::filesystem::exists(folder_ / "planted"));
     return r;
