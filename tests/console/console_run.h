@@ -72,4 +72,17 @@ class Console : public ::testing::Test {
   const std::filesystem::path& folder_ = temp_.path();
 };
 
+// A scenario of one drive, "e", that takes the test images; `drive` adds to its entry and
+// `scenario` to the scenario's own fields.
+inline std::string OneDrive(const std::string& drive, const std::string& scenario = "") {
+  return "{" + scenario +
+         R"("drives": [{"letter": "e", "inquiry": {"peripheral": 5, "vendor": "BRELMONT",
+    "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "},
+    "vendor_identify_prefix": "KVR", "program_seconds": 2)" +
+         drive + "}]}";
+}
+
+// The drive holds the final command for a real second: time enough to disturb the tool then.
+inline const std::string kHeldFinalCommand = OneDrive(R"(, "hold_real_seconds": 1)");
+
 }  // namespace veltran

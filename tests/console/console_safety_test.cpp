@@ -23,6 +23,29 @@ class ConsoleSafety : public Console {
   std::filesystem::path SharedLockPath() const {
     return std::filesystem::temp_directory_path() / LockName();
   }
+  // A run with a link planted where a lock may go: the file it points to never appears.
+  Result RunWithALinkAt(const std::filesystem::path& lock) {
+    std::filesystem::remove(lock);
+    std::filesystem::create_symlink(folder_ / "planted", lock);
+    Result r = Run("--virtual", "exit\n");
+    std::filesystem::remove(lock);
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "planted"));
+    return r;
+  }
+  // An automatic run whose drive holds the final command, started once that command is reached.
+  void StartHeldDownload(const std::string& output) {
+    for (const char* old : {"trace", "rc", "pid", "out", "VELTRAN.TMP"}) {
+      std::filesystem::remove(folder_ / old);
+    }
+    StartInBackground("-LIVE --virtual=scenario.json --trace=trace",
+                      "< <(sleep 20) >" + output + " 2>err");
+  }
+  // The download completed, exit status 0, and the drive was unlocked.
+  void ExpectHeldDownloadCompleted() {
+    EXPECT_EQ(ExitStatusOfBackgroundRun(), "0\n");
+    EXPECT_EQ(Slurp("VELTRAN.TMP"), "START\nP1\nP2\nP3\nP4\nP5\nP6\nP7\nCOMPLETE\n");
+    EXPECT_NE(Slurp("trace").find("lock 0 off ok"), std::string::npos);
+  }
 };
 
 // Another user's lock file in the shared temporary folder, held, or planted as a link, neither
@@ -40,11 +63,7 @@ TEST_F(ConsoleSafety, AnotherUsersLockFileNeitherBlocksNorRedirectsTheTool) {
     EXPECT_EQ(r.out.find("already running"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.rfind("Drive list : ", 0), 0u) << r.out;
   }
-  std::filesystem::remove(shared);
-  std::filesystem::create_symlink(folder_ / "planted", shared);
-  const Result r = Run("--virtual", "exit\n");
-  std::filesystem::remove(shared);
-  EXPECT_FALSE(std::filesystem::exists(folder_ / "planted"));
+  const Result r = RunWithALinkAt(shared);
   EXPECT_EQ(r.out.rfind("Drive list : ", 0), 0u) << r.out;
 }
 
@@ -63,56 +82,33 @@ TEST_F(ConsoleSafety, RootsLockIsAPrivateFileInAPrivateFolder) {
   ASSERT_EQ(::lstat(lock.c_str(), &file), 0);
   EXPECT_TRUE(S_ISREG(file.st_mode));
   EXPECT_EQ(file.st_mode & 0777, 0600u);
-
-  std::filesystem::remove(lock);
-  std::filesystem::create_symlink(folder_ / "planted", lock);
-  const Result r = Run("--virtual", "exit\n");
-  std::filesystem::remove(lock);
-  EXPECT_FALSE(std::filesystem::exists(folder_ / "planted"));
+  const Result r = RunWithALinkAt(lock);
   EXPECT_NE(r.err.find("running without the single-instance lock"), std::string::npos) << r.err;
 }
 
-constexpr const char* kHeldFinalCommand = R"({"drives": [
-    {"letter": "e", "inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C", "revision": "NA00", "prefix": "NA "},
-     "vendor_identify_prefix": "KVR", "program_seconds": 2, "hold_real_seconds": 1}]})";
-constexpr const char* kCompleteLog = "START\nP1\nP2\nP3\nP4\nP5\nP6\nP7\nCOMPLETE\n";
-
-// Every signal that would end the program by default, sent while the drive holds the final
-// command: the download completes and the drive is unlocked.
-TEST_F(ConsoleSafety, SignalsThatEndByDefaultAreHeldDuringTheFinalCommand) {
+// Every signal that would end the program by default, and a reader of standard output that goes
+// away, reach the tool while the drive holds the final command: the download completes and the
+// drive is unlocked; only what was printed after the reader went is lost.
+TEST_F(ConsoleSafety, SignalsAndAClosedOutputAreHeldDuringTheFinalCommand) {
   MakeImage("AUTORUN.BIN", "--revision NA02 --block-kb 32 --blocks 3 --size 81920");
   Write("scenario.json", kHeldFinalCommand);
   for (const char* signal : {"QUIT", "USR1", "ALRM", "PWR", "RTMIN+3", "TERM"}) {
     SCOPED_TRACE(signal);
-    for (const char* old : {"trace", "rc", "pid", "out", "VELTRAN.TMP"}) {
-      std::filesystem::remove(folder_ / old);
-    }
-    StartInBackground("-LIVE --virtual=scenario.json --trace=trace", "< <(sleep 20) >out 2>err");
+    StartHeldDownload("out");
     ASSERT_TRUE(WaitFor("trace", "lock 0 on ok"));
     ASSERT_EQ(std::system(("kill -s " + std::string(signal) + " " + Slurp("pid")).c_str()), 0);
-    EXPECT_EQ(ExitStatusOfBackgroundRun(), "0\n");
+    ExpectHeldDownloadCompleted();
     EXPECT_NE(Slurp("out").find("The firmware update is in progress"), std::string::npos);
-    EXPECT_EQ(Slurp("VELTRAN.TMP"), kCompleteLog);
-    EXPECT_NE(Slurp("trace").find("lock 0 off ok"), std::string::npos);
   }
-}
-
-// Standard output is a pipe whose reader goes away once the blocks are on their way: what the
-// tool prints after that is lost, and the download still completes.
-TEST_F(ConsoleSafety, ClosedStandardOutputLosesOutputOnly) {
-  MakeImage("AUTORUN.BIN", "--revision NA02 --block-kb 32 --blocks 3 --size 81920");
-  Write("scenario.json", kHeldFinalCommand);
+  SCOPED_TRACE("closed standard output");
   ASSERT_EQ(::mkfifo((folder_ / "out.pipe").c_str(), 0600), 0);
-  StartInBackground("-LIVE --virtual=scenario.json --trace=trace", "< <(sleep 20) >out.pipe 2>err");
+  StartHeldDownload("out.pipe");
   {
     std::ifstream reader(folder_ / "out.pipe");
     ASSERT_TRUE(WaitFor("trace", "lock 0 on ok"));
   }
-  EXPECT_EQ(ExitStatusOfBackgroundRun(), "0\n");
-  EXPECT_EQ(Slurp("VELTRAN.TMP"), kCompleteLog);
-  EXPECT_NE(Slurp("trace").find("lock 0 off ok"), std::string::npos);
+  ExpectHeldDownloadCompleted();
 }
-
 // A box at start-up waits for Enter on a terminal; a termination request then still ends the
 // program, promptly.
 TEST_F(ConsoleSafety, TerminationDuringStartUpEndsTheProgram) {
