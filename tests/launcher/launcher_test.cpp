@@ -323,27 +323,22 @@ INSTANTIATE_TEST_SUITE_P(
                       }}),
     [](const ::testing::TestParamInfo<FailedInstall>& param) { return param.param.name; });
 
-TEST_F(LauncherTest, AnImageThatFailsToMoveLeavesNoImageAtAll) {
-  WriteBytes(systemDirectory() / "autorun.bin", Pattern(100, 7));
-  RecordingSystem system(package(), systemDirectory());
-  system.failMoveOf = "autorun.bin";
-  RunWith(system, {{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}},
-          kLauncherPlacingFailed);
-  EXPECT_TRUE(system.openedIn.empty());
-  EXPECT_EQ(EntriesIn(systemDirectory()), std::vector<std::string>{"VELTRAN.exe"});
-}
-
-// The tool takes the image from its current directory: left in the start folder, it would take
-// the attacker's.
-TEST_F(LauncherTest, WhenTheSystemDirectoryCannotBeEnteredTheToolIsNotStarted) {
+// Once the tool has moved, a failure leaves no image at all and starts nothing. The tool takes
+// the image from its current directory: left in the start folder, it would take the attacker's.
+TEST_F(LauncherTest, AFailureAfterTheToolMovedLeavesNoImageAndStartsNothing) {
   WriteBytes(folder_.work() / "AUTORUN.BIN", Pattern(100, 66));
-  RecordingSystem system(package(), systemDirectory());
-  system.failEnter = true;
-  RunWith(system, {{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}},
-          kLauncherPlacingFailed);
-  EXPECT_TRUE(system.openedIn.empty());
-  EXPECT_EQ(EntriesIn(systemDirectory()), std::vector<std::string>{"VELTRAN.exe"});
-  EXPECT_EQ(ReadBytes(folder_.work() / "AUTORUN.BIN"), Pattern(100, 66));
+  for (const bool failEnter : {false, true}) {
+    SCOPED_TRACE(failEnter ? "entering the system directory" : "moving the image");
+    WriteBytes(systemDirectory() / "autorun.bin", Pattern(100, 7));
+    RecordingSystem system(package(), systemDirectory());
+    system.failMoveOf = failEnter ? "" : "autorun.bin";
+    system.failEnter = failEnter;
+    RunWith(system, {{"fw.bin", Pattern(3000, 1)}, {"VELTRAN.exe", Pattern(3000, 2)}},
+            kLauncherPlacingFailed);
+    EXPECT_TRUE(system.openedIn.empty());
+    EXPECT_EQ(EntriesIn(systemDirectory()), std::vector<std::string>{"VELTRAN.exe"});
+    EXPECT_EQ(ReadBytes(folder_.work() / "AUTORUN.BIN"), Pattern(100, 66));
+  }
 }
 
 TEST_F(LauncherTest, APackageWithoutAnImageStillInstallsAndStartsTheTool) {

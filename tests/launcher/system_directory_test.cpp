@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -39,10 +40,12 @@ class TrustedBase {
   fs::path path_;
 };
 
-void MakeFolder(const fs::path& path, mode_t mode, uid_t owner = 0) {
+// The folder, made with that mode and owner, as a setting.
+std::string MakeFolder(const fs::path& path, mode_t mode, uid_t owner = 0) {
   fs::create_directories(path);
-  ASSERT_EQ(::chmod(path.c_str(), mode), 0);
-  ASSERT_EQ(::chown(path.c_str(), owner, owner), 0);
+  EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+  EXPECT_EQ(::chown(path.c_str(), owner, owner), 0);
+  return path.string();
 }
 
 struct DirectoryCase {
@@ -69,67 +72,50 @@ TEST_P(SystemDirectoryTest, OnlyAFolderRootAloneCanChangeIsOpened) {
   fs::current_path(previous);
 }
 
+using Base = const fs::path&;
+
 INSTANTIATE_TEST_SUITE_P(
     EachSetting, SystemDirectoryTest,
     ::testing::Values(
         DirectoryCase{"RootsOwnFolder", true,
-                      [](const fs::path& base) {
-                        MakeFolder(base / "system", 0755);
-                        return (base / "system").string();
-                      }},
+                      [](Base b) { return MakeFolder(b / "system", 0755); }},
         DirectoryCase{"WithRepeatedSlashes", true,
-                      [](const fs::path& base) {
-                        MakeFolder(base / "system", 0700);
-                        return "/" + base.string() + "//system/";
+                      [](Base b) {
+                        MakeFolder(b / "system", 0700);
+                        return "/" + b.string() + "//system/";
                       }},
         DirectoryCase{"Relative", false,
-                      [](const fs::path& base) {
-                        MakeFolder(base / "system", 0755);
-                        fs::current_path(base);  // where the package would be started
+                      [](Base b) {
+                        MakeFolder(b / "system", 0755);
+                        fs::current_path(b);  // where the package would be started
                         return std::string("system");
                       }},
         DirectoryCase{"OwnedByAnotherUser", false,
-                      [](const fs::path& base) {
-                        MakeFolder(base / "system", 0755, kOtherUser);
-                        return (base / "system").string();
-                      }},
+                      [](Base b) { return MakeFolder(b / "system", 0755, kOtherUser); }},
         DirectoryCase{"WritableByGroup", false,
-                      [](const fs::path& base) {
-                        MakeFolder(base / "system", 0775);
-                        return (base / "system").string();
-                      }},
+                      [](Base b) { return MakeFolder(b / "system", 0775); }},
         DirectoryCase{"StickyAndWritableByAll", false,
-                      [](const fs::path& base) {
-                        MakeFolder(base / "system", 01777);
-                        return (base / "system").string();
-                      }},
+                      [](Base b) { return MakeFolder(b / "system", 01777); }},
         // mv system old; mkdir system: whoever may write the folder above may swap it.
         DirectoryCase{"InsideAFolderOfAnotherUser", false,
-                      [](const fs::path& base) {
-                        MakeFolder(base / "user", 0755, kOtherUser);
-                        MakeFolder(base / "user/system", 0755);
-                        return (base / "user/system").string();
+                      [](Base b) {
+                        MakeFolder(b / "user", 0755, kOtherUser);
+                        return MakeFolder(b / "user/system", 0755);
                       }},
         DirectoryCase{"InsideAStickyFolderAsTmpIs", false,
-                      [](const fs::path& base) {
-                        MakeFolder(base / "tmp", 01777);
-                        MakeFolder(base / "tmp/system", 0755);
-                        return (base / "tmp/system").string();
+                      [](Base b) {
+                        MakeFolder(b / "tmp", 01777);
+                        return MakeFolder(b / "tmp/system", 0755);
                       }},
         DirectoryCase{"ThroughALink", false,
-                      [](const fs::path& base) {
-                        MakeFolder(base / "system", 0755);
-                        fs::create_directory_symlink(base / "system", base / "link");
-                        return (base / "link").string();
+                      [](Base b) {
+                        fs::create_directory_symlink(MakeFolder(b / "system", 0755), b / "link");
+                        return (b / "link").string();
                       }},
-        DirectoryCase{"AFile", false,
-                      [](const fs::path& base) {
-                        std::FILE* file = std::fopen((base / "file").c_str(), "w");
-                        if (file) std::fclose(file);
-                        return (base / "file").string();
-                      }},
-        DirectoryCase{"Missing", false,
-                      [](const fs::path& base) { return (base / "missing").string(); }}),
+        DirectoryCase{
+            "AFile", false,
+            [](Base b) { return std::ofstream(b / "file") ? (b / "file").string() : ""; }},
+        DirectoryCase{"Missing", false, [](Base b) { return (b / "missing").string(); }}),
     [](const ::testing::TestParamInfo<DirectoryCase>& param) { return param.param.name; });
 
 }  // namespace
