@@ -78,7 +78,7 @@ TEST(ExclusiveLock, HeldDriveIsRefusedBeforeTheFirstWrite) {
     run.PutAutorun(ThreeBlockImage());
     run.Run();
     std::vector<std::string> expected(5, kTur);
-    expected.push_back("lock 0 on fail");
+    expected.emplace_back("lock 0 on fail");
     EXPECT_EQ(run.DownloadTrace(), expected);
     EXPECT_TRUE(run.machine().drives()[0]->receivedImages().empty());
     EXPECT_FALSE(run.window().Saw("busy"));

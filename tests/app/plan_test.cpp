@@ -44,7 +44,7 @@ const PlanFormCase kPlanForms[] = {
     {"BlockForm", testing::ThreeBlockImage, "veltran.exe -LIVE", 3},
     {"BlockFormOneCommand", [] { return TrailerImage(48 * kKB, Fields(32, 1)); }, "veltran.exe", 1},
     {"Form64K", [] { return TrailerImage(64 * kKB, Fields(32, 2)); }, "veltran.exe -LIVE", 1},
-    {"FixedHeaderForm", [] { return testing::FixedHeaderImage(3 * 32 * kKB, Fields(32, 0)); },
+    {"FixedHeaderForm", [] { return testing::FixedHeaderImage(96 * kKB, Fields(32, 0)); },
      "veltran.exe -TEST", 7},
 };
 

@@ -26,8 +26,15 @@ struct InspectCase {
 constexpr const char* kIdent = "BRELMONTCDW/DVD GA-W837C";
 constexpr const char* kTrailer = "trailer";
 
-json Fields(const char* form, int size, int type, bool fixed, bool k64, int blockKB, int count,
-            int lastKB, const char* layout, const char* sizeCheck, const char* ident = kIdent) {
+// The figures of the layout: header form, 64 KB image, block size, commands, last block.
+struct Figures {
+  bool fixed, k64;
+  int blockKB, count, lastKB;
+};
+
+json Fields(const char* form, int size, int type, Figures f, const char* layout,
+            const char* sizeCheck, const char* ident = kIdent) {
+  const auto [fixed, k64, blockKB, count, lastKB] = f;
   return {{"form", form},
           {"size", size},
           {"identity", ident},
@@ -57,15 +64,19 @@ json Refused(json fields, const char* rule) {
   return fields;
 }
 
-// A file too short for a header reports no figures and its fields cleared, spelled as the text
-// form spells them.
+// The text form's spelling of a field of `bytes` zero bytes.
+std::string Cleared(int bytes) {
+  std::string text;
+  for (int i = 0; i < bytes; ++i) text += "\\x00";
+  return text;
+}
+
+// A file too short for a header reports no figures and its fields cleared.
 json NoHeader() {
-  std::string cleared;
-  for (int i = 0; i < 24; ++i) cleared += "\\x00";
   json fields =
-      Fields(kTrailer, 4, 1, false, false, 0, 0, 0, "0b 0Kb 0Cmd", "failed", cleared.c_str());
-  fields["revision"] = cleared.substr(0, 4 * 4);
-  fields["prefix"] = cleared.substr(0, 3 * 4);
+      Fields(kTrailer, 4, 1, {false, false, 0, 0, 0}, "0b 0Kb 0Cmd", "failed", Cleared(24).c_str());
+  fields["revision"] = Cleared(4);
+  fields["prefix"] = Cleared(3);
   return Refused(fields, "no-header");
 }
 
@@ -74,29 +85,29 @@ std::vector<InspectCase> Cases() {
   const char* layout = "32768b 32Kb 4Cmd";
   return {
       {"trailer", testing::TrailerImage(131072, {}), kExitOk,
-       Accepted(Fields(kTrailer, 131072, 1, false, false, 32, 4, 32, layout, "passed"))},
+       Accepted(Fields(kTrailer, 131072, 1, {false, false, 32, 4, 32}, layout, "passed"))},
       {"fallback", testing::FallbackImage(131072, {}), kExitOk,
-       Accepted(Fields("trailer, header 64 KB earlier", 131072, 1, false, false, 32, 4, 32, layout,
-                       "passed"))},
-      {"fixed", testing::FixedHeaderImage(65536 * 2, {}), kExitOk,
-       Accepted(Fields("fixed header", 131072, 4, true, false, 32, 4, 0, "32768b 0Kb 4Cmd",
+       Accepted(Fields("trailer, header 64 KB earlier", 131072, 1, {false, false, 32, 4, 32},
+                       layout, "passed"))},
+      {"fixed", testing::FixedHeaderImage(131072, {}), kExitOk,
+       Accepted(Fields("fixed header", 131072, 4, {true, false, 32, 4, 0}, "32768b 0Kb 4Cmd",
                        "not-applied"))},
       {"64k", testing::TrailerImage(65536, big), kExitOk,
-       Accepted(
-           Fields(kTrailer, 65536, 1, false, true, 128, 1, 0, "131072b 0Kb 1Cmd", "not-applied"))},
+       Accepted(Fields(kTrailer, 65536, 1, {false, true, 128, 1, 0}, "131072b 0Kb 1Cmd",
+                       "not-applied"))},
       {"escaped", testing::TrailerImage(131072, {.ident = "AB\x01\\CDEFGHIJKLMNOPQRSTUV"}), kExitOk,
-       Accepted(Fields(kTrailer, 131072, 1, false, false, 32, 4, 32, layout, "passed",
+       Accepted(Fields(kTrailer, 131072, 1, {false, false, 32, 4, 32}, layout, "passed",
                        "AB\\x01\\x5cCDEFGHIJKLMNOPQRSTUV"))},
       {"size_mismatch", testing::TrailerImage(131072 + 100, {}), kExitRefused,
-       Refused(Fields(kTrailer, 131172, 1, false, false, 32, 4, 32, layout, "failed"),
+       Refused(Fields(kTrailer, 131172, 1, {false, false, 32, 4, 32}, layout, "failed"),
                "size-mismatch")},
       {"block_too_large", testing::TrailerImage(131072, big), kExitRefused,
        Refused(
-           Fields(kTrailer, 131072, 1, false, false, 128, 1, 128, "131072b 128Kb 1Cmd", "failed"),
+           Fields(kTrailer, 131072, 1, {false, false, 128, 1, 128}, "131072b 128Kb 1Cmd", "failed"),
            "block-too-large")},
       {"no_block_size", testing::TrailerImage(1024, {.blockSizeKB = 0, .blockCount = 2}),
        kExitRefused,
-       Refused(Fields(kTrailer, 1024, 1, false, false, 0, 2, 1, "0b 1Kb 2Cmd", "failed"),
+       Refused(Fields(kTrailer, 1024, 1, {false, false, 0, 2, 1}, "0b 1Kb 2Cmd", "failed"),
                "no-block-size")},
       {"no_header", {'t', 'i', 'n', 'y'}, kExitRefused, NoHeader(), true},
   };
