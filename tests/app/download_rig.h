@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/event_loop.h"
+#include "app/image_builder.h"
 #include "app/main_form.h"
 #include "support/temp_files.h"
 #include "virtual/machine.h"
@@ -78,11 +79,32 @@ class LoopWindow final : public MainWindow {
 inline constexpr const char* kBrelmontInquiry =
     R"("inquiry": {"peripheral": 5, "vendor": "BRELMONT", "product": "CDW/DVD GA-W837C",
                    "revision": "NA00", "prefix": "NA "}, "vendor_identify_prefix": "KVR")";
+inline constexpr const char* kDarloweInquiry =
+    R"("inquiry": {"peripheral": 5, "vendor": "DARLOWE", "product": "CD-ROM JR-906",
+                   "revision": "JR10", "prefix": "JR "}, "vendor_identify_prefix": "KVR")";
 
-// One drive at letter e; by default with the identity the test images are made for.
+inline constexpr const char* kLive = "veltran.exe -LIVE";
+inline constexpr const char* kTur = "scsi 0 000000000000 in 0 04 00000000";
+inline constexpr std::size_t kKB = 1024;
+
+// The header of an image for the drive of kBrelmontInquiry, raising it to NA01.
+inline HeaderFields Fields(std::uint8_t blockSizeKB, std::uint8_t blockCount) {
+  return {.ident = "BRELMONTCDW/DVD GA-W837C",
+          .revision = "NA01",
+          .blockSizeKB = blockSizeKB,
+          .blockCount = blockCount,
+          .type = 4,
+          .prefix = "NA "};
+}
+
+// The usual image: 80 KB sent as three commands of the block form.
+inline std::vector<std::uint8_t> ThreeBlockImage() { return TrailerImage(80 * kKB, Fields(32, 3)); }
+
+// One drive, by default at letter e with the identity the test images are made for.
 inline std::string DriveJson(const std::string& extra = "",
-                             const std::string& identity = kBrelmontInquiry) {
-  return R"({"letter": "e", )" + identity + (extra.empty() ? "" : ", " + extra) + "}";
+                             const std::string& identity = kBrelmontInquiry,
+                             const std::string& letter = "e") {
+  return R"({"letter": ")" + letter + "\", " + identity + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
 // The scenario's whole "drives" array.

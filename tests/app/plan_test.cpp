@@ -5,29 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <sstream>
 
 #include "app/download.h"
 #include "app/download_rig.h"
-#include "app/image_builder.h"
 
 namespace veltran {
 namespace {
 
 using testing::DownloadRun;
-using testing::HeaderFields;
+using testing::Fields;
+using testing::kKB;
+using testing::TrailerImage;
 
-constexpr std::size_t kKB = 1024;
 constexpr const char* kTurCdb = "000000000000";
-
-HeaderFields Fields(std::uint8_t blockSizeKB, std::uint8_t blockCount) {
-  return {.ident = "BRELMONTCDW/DVD GA-W837C",
-          .revision = "NA01",
-          .blockSizeKB = blockSizeKB,
-          .blockCount = blockCount,
-          .type = 4,
-          .prefix = "NA "};
-}
 
 // A scsi trace line as the plan spells it: the status dropped, no CRC for data the drive sent.
 std::optional<std::string> AsPlanned(const std::string& traceLine) {
@@ -49,13 +41,10 @@ struct PlanFormCase {
 void PrintTo(const PlanFormCase& c, std::ostream* os) { *os << c.name; }
 
 const PlanFormCase kPlanForms[] = {
-    {"BlockForm", [] { return testing::TrailerImage(80 * kKB, Fields(32, 3)); },
-     "veltran.exe -LIVE", 3},
-    {"BlockFormOneCommand", [] { return testing::TrailerImage(48 * kKB, Fields(32, 1)); },
-     "veltran.exe", 1},
-    {"Form64K", [] { return testing::TrailerImage(64 * kKB, Fields(32, 2)); }, "veltran.exe -LIVE",
-     1},
-    {"FixedHeaderForm", [] { return testing::FixedHeaderImage(3 * 32 * kKB, Fields(32, 0)); },
+    {"BlockForm", testing::ThreeBlockImage, "veltran.exe -LIVE", 3},
+    {"BlockFormOneCommand", [] { return TrailerImage(48 * kKB, Fields(32, 1)); }, "veltran.exe", 1},
+    {"Form64K", [] { return TrailerImage(64 * kKB, Fields(32, 2)); }, "veltran.exe -LIVE", 1},
+    {"FixedHeaderForm", [] { return testing::FixedHeaderImage(96 * kKB, Fields(32, 0)); },
      "veltran.exe -TEST", 7},
 };
 
@@ -106,7 +95,8 @@ struct PlanRefusalCase {
   const char* commandLine;
   const char* code;
   const char* reason;
-  bool darlowe = false;  // the one drive whose DMA setting is checked
+  bool darlowe = false;       // the one drive whose DMA setting is checked
+  bool imageChanged = false;  // the file changes after loading and is put back after the plan
 };
 
 void PrintTo(const PlanRefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -122,29 +112,32 @@ const PlanRefusalCase kRefusals[] = {
      "would refuse: the drive runs in DMA mode (FlashState 2, E8; a box would say so, then the "
      "tool would close)",
      true},
+    {"ImageChangedSinceLoading", "nt", "", "veltran.exe", "E1",
+     "would refuse: the image cannot be opened or has changed since it was loaded (E1; a box "
+     "would say so)",
+     false, true},
 };
-
-constexpr const char* kDarloweInquiry =
-    R"("inquiry": {"peripheral": 5, "vendor": "DARLOWE", "product": "CD-ROM JR-906",
-                   "revision": "JR10", "prefix": "JR "}, "vendor_identify_prefix": "KVR")";
 
 class PlanRefusal : public ::testing::TestWithParam<PlanRefusalCase> {};
 
 TEST_P(PlanRefusal, NamesTheVerdictAndSendsOnlyTheMediumProbes) {
   const PlanRefusalCase& c = GetParam();
   DownloadRun run(c.driveExtra, c.commandLine, "", c.platform,
-                  c.darlowe ? kDarloweInquiry : testing::kBrelmontInquiry);
-  HeaderFields fields = Fields(32, 3);
+                  c.darlowe ? testing::kDarloweInquiry : testing::kBrelmontInquiry);
+  testing::HeaderFields fields = Fields(32, 3);
   if (c.darlowe)
     fields = {.ident = "DARLOWE CD-ROM JR-906   ", .revision = "JR11", .prefix = "JR "};
-  run.PutAutorun(testing::TrailerImage(80 * kKB, fields));
+  run.PutAutorun(TrailerImage(80 * kKB, fields));
   DownloadPlan plan;
   std::vector<std::string> traced;
   run.Run([&](MainForm& form) {
+    // The start refuses a file that changed since it was loaded; so must the plan.
+    if (c.imageChanged) run.PutAutorun(TrailerImage(96 * kKB, fields));
     const std::size_t before = run.TraceLines().size();
     plan = PlanDownload(form.state(), run.transport(), run.system());
     const std::vector<std::string> all = run.TraceLines();
     traced.assign(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    if (c.imageChanged) run.PutAutorun(TrailerImage(80 * kKB, fields));
     // Nothing of the tool's state changed: the start that follows finds it as before.
     EXPECT_EQ(form.state().FlashState, FlashState::kReady);
   });
@@ -161,20 +154,6 @@ TEST_P(PlanRefusal, NamesTheVerdictAndSendsOnlyTheMediumProbes) {
 
 INSTANTIATE_TEST_SUITE_P(Plan, PlanRefusal, ::testing::ValuesIn(kRefusals),
                          [](const auto& param) { return std::string(param.param.name); });
-
-TEST(PlanRefusalImage, AnImageChangedSinceItWasLoadedIsRefusedAsTheStartWouldRefuseIt) {
-  DownloadRun run("", "veltran.exe");
-  run.PutAutorun(testing::TrailerImage(80 * kKB, Fields(32, 3)));
-  DownloadPlan plan;
-  run.Run([&](MainForm& form) {
-    run.PutAutorun(testing::TrailerImage(96 * kKB, Fields(32, 3)));
-    plan = PlanDownload(form.state(), run.transport(), run.system());
-    run.PutAutorun(testing::TrailerImage(80 * kKB, Fields(32, 3)));
-  });
-  EXPECT_FALSE(plan.wouldDownload);
-  EXPECT_EQ(plan.code, "E1");
-  EXPECT_TRUE(plan.commands.empty());
-}
 
 }  // namespace
 }  // namespace veltran

@@ -40,7 +40,6 @@ TEST(ClockParticipation, HoldsVirtualTimeAndNothingOnTheSystemClock) {
     EXPECT_EQ(woke.load(), !row.holds);
     participation.reset();
     sleeper.join();
-    EXPECT_TRUE(woke.load());
   }
   EXPECT_EQ(virtualClock.NowMs(), 20u);
 }
@@ -63,7 +62,6 @@ TEST(ClockParticipation, StartedThreadTakesPartFromBeforeItsStart) {
   });
   worker.join();
   outsider.join();
-  EXPECT_TRUE(outsiderWoke.load());
   EXPECT_EQ(clock.NowMs(), 10u);
 }
 
