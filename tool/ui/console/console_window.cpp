@@ -1,6 +1,5 @@
 #include "console_window.h"
 
-
 #include "drive/text.h"
 
 namespace veltran {
