@@ -12,6 +12,8 @@ namespace {
 
 constexpr std::uint8_t kKeyNotReady = 0x02;
 constexpr std::uint8_t kKeyIllegalRequest = 0x05;
+constexpr std::uint8_t kKeyUnitAttention = 0x06;
+constexpr std::uint8_t kAscPowerOnOrReset = 0x29;
 constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
 constexpr std::uint8_t kAscInvalidFieldInParameters = 0x26;
@@ -115,10 +117,39 @@ DriveReply VirtualDrive::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength
                                  std::uint8_t* data, std::uint32_t length, bool toDrive) {
   std::lock_guard lock(mutex_);
   ++received_;
-  for (const ScenarioFault& fault : config_.faults) {
-    if (fault.at == received_) return FaultReply(fault);
+  if (auto fault = ScheduledFault(cdb, cdbLength)) return *fault;
+  if (cdbLength > 0) {
+    if (auto attention = PendingUnitAttention(cdb[0])) return *attention;
   }
   return Dispatch(cdb, cdbLength, data, length, toDrive);
+}
+
+std::optional<DriveReply> VirtualDrive::ScheduledFault(const std::uint8_t* cdb,
+                                                       std::uint8_t cdbLength) {
+  faultCdbMatches_.resize(config_.faults.size());
+  std::optional<DriveReply> reply;
+  for (std::size_t i = 0; i < config_.faults.size(); ++i) {
+    const ScenarioFault& fault = config_.faults[i];
+    std::uint32_t count = received_;
+    if (!fault.cdb.empty()) {
+      const bool matches =
+          fault.cdb.size() <= cdbLength && std::equal(fault.cdb.begin(), fault.cdb.end(), cdb);
+      if (!matches) continue;
+      count = ++faultCdbMatches_[i];
+    }
+    if (!reply && fault.at == count) reply = FaultReply(fault);
+  }
+  return reply;
+}
+
+std::optional<DriveReply> VirtualDrive::PendingUnitAttention(std::uint8_t opcode) {
+  // SCSI lets these report or ask without consuming the condition.
+  constexpr std::uint8_t kExempt[] = {0x12, 0x03, 0x4A};
+  if (!unitAttention_ ||
+      std::find(std::begin(kExempt), std::end(kExempt), opcode) != std::end(kExempt))
+    return std::nullopt;
+  unitAttention_ = false;
+  return Check(kKeyUnitAttention, kAscPowerOnOrReset);
 }
 
 DriveReply VirtualDrive::FaultReply(const ScenarioFault& fault) {
@@ -135,6 +166,9 @@ DriveReply VirtualDrive::FaultReply(const ScenarioFault& fault) {
       break;
     case ScenarioFault::Kind::kTimeout:
       r.kind = DriveReply::Kind::kTimeout;
+      break;
+    case ScenarioFault::Kind::kGone:
+      r.kind = DriveReply::Kind::kGone;
       break;
   }
   r.residual = fault.residual;
@@ -158,15 +192,25 @@ DriveReply VirtualDrive::Dispatch(const std::uint8_t* cdb, std::uint8_t cdbLengt
     case 0x1C:
       return toDrive ? Refuse(kAscInvalidFieldInCdb) : ReceiveDiagnostic(cdb, data, length);
     case 0xFF:
-      if (cdbLength != 12) return Refuse(kAscInvalidFieldInCdb);
-      if (cdb[2] == 0xFF && cdb[11] == 0xAA && !toDrive) return VendorIdentify(data, length);
-      if (cdb[2] == 0x01 && toDrive) {
-        return config_.vendorWrite ? VendorWrite(cdb, data, length) : Refuse(kAscInvalidOpcode);
-      }
-      return Refuse(kAscInvalidFieldInCdb);
+      return Vendor(cdb, cdbLength, data, length, toDrive);
     default:
-      return Refuse(kAscInvalidOpcode);
+      return HostCommand(cdb, data, length);
   }
+}
+
+DriveReply VirtualDrive::Vendor(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                                std::uint32_t length, bool toDrive) {
+  const bool whole = cdbLength == 12;
+  if (!whole && !(config_.vendorCdbTailLost && cdbLength == 10)) {
+    return Refuse(kAscInvalidFieldInCdb);
+  }
+  if (cdb[2] == 0xFF && (!whole || cdb[11] == 0xAA) && !toDrive) {
+    return VendorIdentify(data, length);
+  }
+  if (cdb[2] == 0x01 && toDrive) {
+    return config_.vendorWrite ? VendorWrite(cdb, whole, data, length) : Refuse(kAscInvalidOpcode);
+  }
+  return Refuse(kAscInvalidFieldInCdb);
 }
 
 DriveReply VirtualDrive::Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
@@ -190,6 +234,44 @@ DriveReply VirtualDrive::Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
   return Good();
 }
 
+// What an operating system sends a drive of its own accord (at attach, polling for media),
+// answered as a drive with or without a disc does; anything else is an unknown command.
+DriveReply VirtualDrive::HostCommand(const std::uint8_t* cdb, std::uint8_t* data,
+                                     std::uint32_t length) {
+  std::vector<std::uint8_t> reply;
+  std::uint32_t allocation = (std::uint32_t{cdb[7]} << 8) | cdb[8];
+  switch (cdb[0]) {
+    case 0x03:  // REQUEST SENSE: nothing to report
+      reply = {0x70, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+      allocation = cdb[4];
+      break;
+    case 0x1E:  // PREVENT ALLOW MEDIUM REMOVAL
+      return Good();
+    case 0x1A:  // MODE SENSE(6): the capabilities page only, a tray that ejects and locks
+      if ((cdb[2] & 0x3F) != 0x2A && (cdb[2] & 0x3F) != 0x3F) return Refuse(kAscInvalidFieldInCdb);
+      reply = {23, 0, 0, 0, 0x2A, 18, 0, 0, 0, 0, 0x29, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+      allocation = cdb[4];
+      break;
+    case 0x46:  // GET CONFIGURATION: the header, with the current profile
+      reply = {0, 0, 0, 4, 0, 0, 0, static_cast<std::uint8_t>(config_.disc ? 0x08 : 0x00)};
+      break;
+    case 0x4A:  // GET EVENT STATUS NOTIFICATION, polled, media class: tray closed
+      if ((cdb[1] & 0x01) == 0) return Refuse(kAscInvalidFieldInCdb);
+      reply = {0, 6, 0x04, 0x10, 0, static_cast<std::uint8_t>(config_.disc ? 0x02 : 0x00), 0, 0};
+      break;
+    case 0x25:  // READ CAPACITY: 512 sectors of 2048 bytes
+      if (!config_.disc) return Check(kKeyNotReady, kAscNoMedium);
+      reply = {0, 0, 0x01, 0xFF, 0, 0, 0x08, 0};
+      allocation = 8;
+      break;
+    default:
+      return Refuse(kAscInvalidOpcode);
+  }
+  const std::size_t count = std::min<std::size_t>({allocation, length, reply.size()});
+  if (count > 0) std::memcpy(data, reply.data(), count);
+  return Good();
+}
+
 DriveReply VirtualDrive::VendorIdentify(std::uint8_t* data, std::uint32_t length) {
   if (!config_.vendorIdentifyPrefix) return Refuse(kAscInvalidOpcode);
   std::array<std::uint8_t, 8> reply{0x00, 0x06};
@@ -198,12 +280,13 @@ DriveReply VirtualDrive::VendorIdentify(std::uint8_t* data, std::uint32_t length
   return Good();
 }
 
-DriveReply VirtualDrive::VendorWrite(const std::uint8_t* cdb, const std::uint8_t* data,
-                                     std::uint32_t length) {
+DriveReply VirtualDrive::VendorWrite(const std::uint8_t* cdb, bool wholeCdb,
+                                     const std::uint8_t* data, std::uint32_t length) {
   const std::uint8_t code = cdb[5];
   const std::uint8_t form = cdb[9];
   const bool templateBytes = cdb[1] == 0 && cdb[3] == 0 && cdb[4] == 0 && cdb[6] == 0 &&
-                             cdb[7] == 0 && cdb[8] == 0 && cdb[10] == 0 && cdb[11] == 0;
+                             cdb[7] == 0 && cdb[8] == 0 &&
+                             (!wholeCdb || (cdb[10] == 0 && cdb[11] == 0));
   if (!templateBytes || (form != 0x00 && form != 0xF0)) return Refuse(kAscInvalidFieldInCdb);
   if (form == 0xF0) {
     // The 64 KB form: 240 units of 256 bytes in one command.
@@ -305,6 +388,7 @@ void VirtualDrive::Complete(std::size_t revisionOffset) {
   }
   images_.push_back(std::move(incoming_));
   incoming_.Clear();
+  unitAttention_ = config_.unitAttentionAfterDownload;
   if (onReceived_) onReceived_(revision_);
 }
 

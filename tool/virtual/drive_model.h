@@ -17,12 +17,17 @@
 namespace veltran {
 
 struct DriveReply {
-  enum class Kind { kGood, kCheck, kBusy, kTransportFailure, kTimeout };
+  // kGone: the drive never answers again (its firmware stopped in the middle of the command).
+  enum class Kind { kGood, kCheck, kBusy, kTransportFailure, kTimeout, kGone };
   Kind kind = Kind::kGood;
   std::array<std::uint8_t, 32> sense{};  // fixed-format sense data for kCheck
   // Bytes of the data length the drive did not move; the back end caps it at the length.
   std::uint32_t residual = 0;
 };
+
+inline bool IsUnanswered(const DriveReply& reply) {
+  return reply.kind == DriveReply::Kind::kTimeout || reply.kind == DriveReply::Kind::kGone;
+}
 
 // An image as the drive received it: one piece per command, so that taking a block costs one
 // copy of its bytes and no reallocation of what came before.
@@ -64,11 +69,17 @@ class VirtualDrive {
 
  private:
   static DriveReply FaultReply(const ScenarioFault& fault);
+  std::optional<DriveReply> ScheduledFault(const std::uint8_t* cdb, std::uint8_t cdbLength);
+  std::optional<DriveReply> PendingUnitAttention(std::uint8_t opcode);
+  DriveReply Vendor(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                    std::uint32_t length, bool toDrive);
+  DriveReply HostCommand(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length);
   DriveReply Dispatch(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
                       std::uint32_t length, bool toDrive);
   DriveReply Inquiry(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length);
   DriveReply VendorIdentify(std::uint8_t* data, std::uint32_t length);
-  DriveReply VendorWrite(const std::uint8_t* cdb, const std::uint8_t* data, std::uint32_t length);
+  DriveReply VendorWrite(const std::uint8_t* cdb, bool wholeCdb, const std::uint8_t* data,
+                         std::uint32_t length);
   DriveReply SendDiagnostic(const std::uint8_t* cdb, const std::uint8_t* data,
                             std::uint32_t length);
   DriveReply ReceiveDiagnostic(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length);
@@ -80,6 +91,8 @@ class VirtualDrive {
   std::function<void(const std::string&)> onReceived_;
   mutable std::mutex mutex_;
   std::uint32_t received_ = 0;
+  std::vector<std::uint32_t> faultCdbMatches_;  // per fault with a CDB: the commands it matched
+  bool unitAttention_ = false;
   std::string revision_;
 
   enum class WriteState { kIdle, kBlocks };

@@ -66,6 +66,21 @@ class Reader {
     return s;
   }
 
+  // Bytes written as hex digits, two each ("ff0001"), at least one and at most `maxBytes`.
+  std::vector<std::uint8_t> HexBytes(const Json& j, const std::string& where,
+                                     std::size_t maxBytes) const {
+    const std::string text = String(j, where, 2 * maxBytes);
+    const bool digits = text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (text.empty() || text.size() % 2 != 0 || !digits) {
+      Fail(where, "expected bytes as pairs of hex digits, such as \"ff0001\"");
+    }
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+      bytes.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+  }
+
   Scenario Top(const Json& j) const;
 
   // The state file lies beside the scenario: a plain name, so that a scenario never has a file
@@ -130,7 +145,7 @@ ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) co
   RequireObject(j, where,
                 {"letter", "host_adapter", "target", "lun", "inquiry", "vendor_identify_prefix",
                  "vendor_write", "disc", "lock", "program_seconds", "hold_real_seconds",
-                 "transfer_mode", "faults"});
+                 "unit_attention_after_download", "transfer_mode", "faults"});
   ScenarioDrive d;
   if (nt) {
     if (!j.contains("letter")) Fail(where, "a drive of an nt machine needs a \"letter\"");
@@ -163,6 +178,10 @@ ScenarioDrive Reader::Drive(const Json& j, const std::string& where, bool nt) co
   }
   if (j.contains("hold_real_seconds")) {
     d.holdRealSeconds = Number(j["hold_real_seconds"], where + ".hold_real_seconds", 600);
+  }
+  if (j.contains("unit_attention_after_download")) {
+    d.unitAttentionAfterDownload =
+        Bool(j["unit_attention_after_download"], where + ".unit_attention_after_download");
   }
   if (j.contains("transfer_mode")) {
     d.transferMode = String(j["transfer_mode"], where + ".transfer_mode", 16);
@@ -209,18 +228,20 @@ void Reader::Inquiry(const Json& j, const std::string& where, ScenarioDrive& d) 
 }
 
 ScenarioFault Reader::Fault(const Json& j, const std::string& where) const {
-  RequireObject(j, where, {"at", "status", "sense", "residual"});
+  RequireObject(j, where, {"at", "cdb", "status", "sense", "residual"});
   ScenarioFault f;
   if (!j.contains("at")) Fail(where, "missing \"at\"");
   f.at = Number(j["at"], where + ".at", 0xFFFFFFFFu);
   if (f.at == 0) Fail(where + ".at", "commands are counted from 1");
   if (!j.contains("status")) Fail(where, "missing \"status\"");
   const std::string status =
-      Choice(j["status"], where + ".status", {"check", "busy", "transport", "timeout"});
+      Choice(j["status"], where + ".status", {"check", "busy", "transport", "timeout", "gone"});
   f.kind = status == "check"       ? ScenarioFault::Kind::kCheck
            : status == "busy"      ? ScenarioFault::Kind::kBusy
            : status == "transport" ? ScenarioFault::Kind::kTransport
+           : status == "gone"      ? ScenarioFault::Kind::kGone
                                    : ScenarioFault::Kind::kTimeout;
+  if (j.contains("cdb")) f.cdb = HexBytes(j["cdb"], where + ".cdb", 16);
   if (j.contains("residual")) f.residual = Number(j["residual"], where + ".residual", 0xFFFFFFFFu);
   if (j.contains("sense")) {
     const Json& sense = j["sense"];

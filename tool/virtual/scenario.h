@@ -13,9 +13,13 @@
 namespace veltran {
 
 struct ScenarioFault {
-  // Check condition with sense, busy without sense, a call that fails, a call that times out.
-  enum class Kind { kCheck, kBusy, kTransport, kTimeout };
+  // Check condition with sense, busy without sense, a call that fails, a call that times out,
+  // and a drive that stops answering for good (its firmware ended in the middle of the command).
+  enum class Kind { kCheck, kBusy, kTransport, kTimeout, kGone };
   std::uint32_t at = 0;  // the drive's command count, from 1
+  // When not empty, `at` counts only the commands whose CDB begins with these bytes: behind an
+  // operating system the drive also receives commands of its own, which shift the whole count.
+  std::vector<std::uint8_t> cdb;
   Kind kind = Kind::kCheck;
   std::array<std::uint8_t, 3> sense{};  // key, ASC, ASCQ
   // Bytes of the command's data length that were not moved, as the host reports them.
@@ -51,6 +55,13 @@ struct ScenarioDrive {
   // Real time the drive also takes over the final command of a download, for tests of what
   // happens meanwhile.
   std::uint32_t holdRealSeconds = 0;
+  // Answers the first command after a whole image (INQUIRY, REQUEST SENSE and GET EVENT STATUS
+  // NOTIFICATION aside) with UNIT ATTENTION, power on or reset, as a drive restarting on new
+  // firmware does.
+  bool unitAttentionAfterDownload = false;
+  // A SCSI target that copies 10 bytes of a vendor-specific CDB: bytes 10 and 11 of a 12-byte
+  // vendor command never arrive, and the drive accepts the command without them.
+  bool vendorCdbTailLost = false;
   // The ATA transfer mode a Linux machine reports for the drive ("XFER_PIO_4", "XFER_UDMA_5" as
   // the kernel names them, or the short forms "PIO4", "UDMA/33"); nothing:
   // none can be read.

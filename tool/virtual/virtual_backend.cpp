@@ -79,7 +79,8 @@ class VirtualBackend final : public ScsiBackend {
     if (reply.kind == DriveReply::Kind::kCheck || reply.kind == DriveReply::Kind::kBusy) {
       ReturnSense(reply.sense, request);
     }
-    if (reply.kind == DriveReply::Kind::kTimeout && nt()) WaitOutTimeout(request);
+    // A drive that is gone never answers: the host gives up as on a time-out.
+    if (IsUnanswered(reply) && nt()) WaitOutTimeout(request);
     return nt() ? HostResult(reply, request) : AspiResult(reply);
   }
 
@@ -103,6 +104,7 @@ class VirtualBackend final : public ScsiBackend {
         result.status = kStatusCheck;
         return result;
       case DriveReply::Kind::kTimeout:
+      case DriveReply::Kind::kGone:
         result.timedOut = true;
         result.os = linuxHost() ? OsError{0, kSgIoHostTimedOut, 0} : OsError{kPassThroughTimedOut};
         break;
@@ -123,6 +125,7 @@ class VirtualBackend final : public ScsiBackend {
       case DriveReply::Kind::kBusy:
         return AspiCommandResult(aspi::SS_ERR, 0);
       case DriveReply::Kind::kTimeout:
+      case DriveReply::Kind::kGone:
         return AspiCommandResult(aspi::SS_ABORTED, aspi::HASTAT_COMMAND_TIMEOUT);
       case DriveReply::Kind::kTransportFailure:
         break;

@@ -164,6 +164,7 @@ class Manager {
                     srb.SenseArea);
         return aspi::SS_ERR;
       case DriveReply::Kind::kTimeout:
+      case DriveReply::Kind::kGone:
         srb.SRB_HaStat = aspi::HASTAT_COMMAND_TIMEOUT;
         break;
       case DriveReply::Kind::kTransportFailure:
