@@ -7,7 +7,7 @@
 set -uo pipefail
 share=$1
 # shellcheck source=/dev/null
-. "$share/job.sh"   # shape, cases, native_bin, win64_bin, win32_bin
+. "$share/job.sh"   # shape, cases, emulated, native_bin, win64_bin, win32_bin
 out=$share/results
 mkdir -p "$out"
 export TMPDIR=/tmp
@@ -185,10 +185,17 @@ run_case() {
       media_state >"$out/eject.after"
       echo "case eject: $(tr '\n' ';' <"$out/eject.after")" ;;
     *)
-      echo "case $c: unknown" | tee "$out/$c.err"
-      echo 127 >"$out/$c.rc" ;;
+      if [ "$emulated" != 1 ] || ! run_target_case "$c"; then
+        echo "case $c: unknown" | tee "$out/$c.err"
+        echo 127 >"$out/$c.rc"
+      fi ;;
   esac
 }
+
+if [ "$emulated" = 1 ]; then
+  # shellcheck source=guest-target.sh
+  . "$(dirname "$0")/guest-target.sh"
+fi
 
 echo "shape $shape: $(optical_nodes | tr '\n' ' ')"
 for c in ${cases//,/ }; do

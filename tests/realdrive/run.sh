@@ -172,13 +172,14 @@ fi
 run_shape() {
   local shape=$1 accel=$2 share=$work/share-$1 file=$here/shapes/$1.sh c t ext
   local -a drives=() cases=() image=()
-  local append="" job_cases="" count t0
+  local append="" job_cases="" count t0 emulated=0 optical="" checker=check.py
+  unset -f prepare
   # shellcheck source=/dev/null
   . "$file"
   for c in "${cases[@]}"; do
     case $c in
       scan | units) for t in $targets; do job_cases+="$c:$t,"; done ;;
-      download-*-live | download-*-test)
+      download-*-live | download-*-test | flash-* | attention | gone-block)
         for t in $tool_targets; do job_cases+="$c:$t,"; done ;;
       # Without a test option the window waits for its user after a box, and the guest has
       # none: only the console program, which ends with its input, runs these.
@@ -190,7 +191,7 @@ run_shape() {
   mkdir -p "$share"
   if [ -n "$wine_targets" ]; then
     cp -a "$prefix" "$share/prefix"
-    count=$(printf '%s\n' "${drives[@]}" | grep -c 'media=cdrom' || true)
+    count=${optical:-$(printf '%s\n' "${drives[@]}" | grep -c 'media=cdrom' || true)}
     map_letters "$share" "$count"
   fi
   # The shape's image for the download cases (make-test-image arguments).
@@ -198,8 +199,10 @@ run_shape() {
     python3 "$top/scripts/make-test-image" "${image[@]}" -o "$share/autorun.bin" ||
       fail "$shape: cannot make its image"
   fi
+  if declare -F prepare >/dev/null; then prepare "$share" || fail "$shape: cannot prepare its share"; fi
   cat >"$share/job.sh" <<JOB
 shape=$shape
+emulated=$emulated
 cases=${job_cases%,}
 native_bin=${bin[native]:-}
 win64_bin=${bin[win64]:-}
@@ -247,6 +250,11 @@ JOB
     done
     if [ ${#image[@]} -gt 0 ]; then printf '%s\n' "${image[@]}" >"$here/recorded/$shape/image.args"; fi
     echo "realdrive: $shape recorded in $here/recorded/$shape"
+  fi
+  if [ "$checker" != check.py ]; then
+    python3 "$here/$checker" --results "$work/results/$shape" --targets "$tool_targets" \
+      --bin "${bin[native]:-$top/build/native/bin}" --cases "${cases[*]}" --share "$share/target"
+    return
   fi
   python3 "$here/check.py" --shape "$shape" --results "$work/results/$shape" \
     --recorded "$here/recorded/$shape" --targets "$targets" --tool-targets "$tool_targets" \
