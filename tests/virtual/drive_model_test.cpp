@@ -1,10 +1,13 @@
 // The virtual drive: download sequences it accepts, the ones it refuses, and what it reports after.
+#include "virtual/drive_model.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "drive/catalogue.h"
 #include "support/virtual_rig.h"
+#include "virtual/scenario.h"
 
 namespace veltran {
 namespace {
@@ -190,6 +193,110 @@ TEST(DriveModelFaults, CountCommandsFromTheScanInquiry) {
   EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusCheck);  // 3
   EXPECT_EQ(rig.ctx().Send(0, Command::kTestUnitReady), kStatusGood);   // 4
   EXPECT_EQ(rig.machine().drives()[0]->commandsReceived(), 4u);
+}
+
+// The drive as an operating system's SCSI stack meets it (behind the kernel's SCSI target in the
+// tests under QEMU): what the OS sends of its own accord, faults counted among the commands that
+// match them, the unit attention after an update, vendor commands cut to 10 CDB bytes.
+class DriveBehindOs : public ::testing::Test {
+ protected:
+  static ScenarioDrive Config(const std::string& extra) {
+    const std::string json = R"({"platform": "linux", "drives": [{"letter": "d", "inquiry": )" +
+                             std::string(kInquiry) + R"(, "vendor_identify_prefix": "KVR")" +
+                             (extra.empty() ? "" : ", " + extra) + "}]}";
+    return ParseScenario(json, "os.json").drives.at(0);
+  }
+
+  DriveReply Send(VirtualDrive& drive, std::vector<u8> cdb, u32 length = 0, bool out = false) {
+    data_.assign(std::max<u32>(length, 1), 0);
+    return drive.Execute(cdb.data(), static_cast<u8>(cdb.size()), data_.data(), length, out);
+  }
+
+  static std::array<u8, 3> SenseOf(const DriveReply& r) {
+    return {r.sense[2], r.sense[12], r.sense[13]};
+  }
+
+  VirtualClock clock_;
+  std::vector<u8> data_;
+};
+
+TEST_F(DriveBehindOs, AnswersWhatTheKernelSendsAtAttachAndWhenPolling) {
+  struct Row {
+    bool disc;
+    std::vector<u8> cdb;
+    u32 length;
+    std::array<u8, 3> sense;  // all zero: good
+    std::size_t byte;         // of the data, checked when good
+    u8 value;
+  };
+  const Row rows[] = {
+      {false, {0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, 8, 0}, 8, {}, 5, 0x00},        // no medium
+      {true, {0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, 8, 0}, 8, {}, 5, 0x02},         // medium present
+      {true, {0x4A, 0x00, 0, 0, 0x10, 0, 0, 0, 8, 0}, 8, {5, 0x24, 0}, 0, 0},  // not polled
+      {false, {0x1A, 0, 0x2A, 0, 128, 0}, 128, {}, 4, 0x2A},
+      {false, {0x1A, 0, 0x01, 0, 128, 0}, 128, {5, 0x24, 0}, 0, 0},
+      {false, {0x46, 0, 0, 0, 0, 0, 0, 0, 16, 0}, 16, {}, 7, 0x00},
+      {true, {0x46, 0, 0, 0, 0, 0, 0, 0, 16, 0}, 16, {}, 7, 0x08},
+      {false, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, {2, 0x3A, 0}, 0, 0},
+      {true, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, {}, 6, 0x08},
+      {false, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 2048, {5, 0x20, 0}, 0, 0},  // READ: unknown
+  };
+  for (const Row& row : rows) {
+    VirtualDrive drive(Config(row.disc ? R"("disc": true)" : ""), clock_);
+    const DriveReply reply = Send(drive, row.cdb, row.length);
+    const std::string what = "opcode " + std::to_string(row.cdb[0]) + (row.disc ? ", disc" : "");
+    EXPECT_EQ(SenseOf(reply), row.sense) << what;
+    if (row.sense == std::array<u8, 3>{}) {
+      EXPECT_EQ(data_.at(row.byte), row.value) << what;
+    }
+  }
+}
+
+TEST_F(DriveBehindOs, UnitAttentionOnceAfterAWholeImageWhenTheDriveHasOne) {
+  const std::vector<u8> write64K{0xFF, 0, 0x01, 0, 0, 0x01, 0, 0, 0, 0xF0, 0, 0};
+  const std::vector<u8> tur(6, 0), inquiry{0x12, 0, 0, 0, 96, 0};
+  const std::vector<u8> poll{0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, 8, 0};
+  const std::array<u8, 3> noMedium{2, 0x3A, 0}, attention{6, 0x29, 0};
+  for (const bool flagged : {false, true}) {
+    VirtualDrive drive(Config(flagged ? R"("unit_attention_after_download": true)" : ""), clock_);
+    EXPECT_EQ(SenseOf(Send(drive, tur)), noMedium) << "no attention before any image";
+    ASSERT_EQ(Send(drive, write64K, 61440, true).kind, DriveReply::Kind::kGood);
+    EXPECT_EQ(Send(drive, inquiry, 96).kind, DriveReply::Kind::kGood) << "INQUIRY is exempt";
+    EXPECT_EQ(Send(drive, poll, 8).kind, DriveReply::Kind::kGood) << "so is the media poll";
+    EXPECT_EQ(SenseOf(Send(drive, tur)), flagged ? attention : noMedium) << flagged;
+    EXPECT_EQ(SenseOf(Send(drive, tur)), noMedium) << "reported once";
+  }
+}
+
+TEST_F(DriveBehindOs, FaultWithACdbCountsOnlyTheCommandsThatBeginWithIt) {
+  VirtualDrive drive(Config(R"("faults": [{"cdb": "ff00010000ff", "at": 2, "status": "timeout"},
+                                          {"cdb": "ff00010000ff", "at": 3, "status": "gone"}])"),
+                     clock_);
+  const std::vector<u8> first{0xFF, 0, 0x01, 0, 0, 0x00, 0, 0, 0, 0, 0, 0};
+  const std::vector<u8> middle{0xFF, 0, 0x01, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0};
+  using Kind = DriveReply::Kind;
+  const std::pair<const std::vector<u8>*, Kind> sequence[] = {
+      {&first, Kind::kGood},     {&middle, Kind::kGood}, {&first, Kind::kGood},
+      {&middle, Kind::kTimeout}, {&middle, Kind::kGone}, {&middle, Kind::kGood}};
+  int step = 0;
+  for (const auto& [cdb, kind] : sequence) {
+    EXPECT_EQ(Send(drive, *cdb, 1024, true).kind, kind) << "command " << ++step;
+  }
+}
+
+TEST_F(DriveBehindOs, VendorCommandsCutToTenBytesOnlyWhereTheTargetCutsThem) {
+  const std::vector<u8> identify10{0xFF, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0};
+  const std::vector<u8> identifyWrongTail{0xFF, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0x55};
+  const std::array<u8, 3> invalidField{5, 0x24, 0};
+  VirtualDrive whole(Config(""), clock_);
+  EXPECT_EQ(SenseOf(Send(whole, identify10, 8)), invalidField);
+  ScenarioDrive cutConfig = Config("");
+  cutConfig.vendorCdbTailLost = true;
+  VirtualDrive cut(cutConfig, clock_);
+  ASSERT_EQ(Send(cut, identify10, 8).kind, DriveReply::Kind::kGood);
+  EXPECT_EQ(std::string(data_.begin() + 4, data_.begin() + 7), "KVR");
+  EXPECT_EQ(SenseOf(Send(cut, identifyWrongTail, 8)), invalidField)
+      << "a whole CDB is still checked whole";
 }
 
 }  // namespace

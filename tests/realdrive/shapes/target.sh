@@ -9,7 +9,7 @@ checker=check_target.py
 cases=(target-up scan
   flash-block flash-k64 flash-fixed
   attention gone-block
-  lock-native polling-native
+  lock-native polling-native hold-block-native hold-final-native
   bench-native)
 
 # prepare SHARE: the scenarios and images of the cases, in SHARE/target.
