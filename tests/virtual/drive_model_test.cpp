@@ -239,7 +239,10 @@ TEST_F(DriveBehindOs, AnswersWhatTheKernelSendsAtAttachAndWhenPolling) {
       {true, {0x46, 0, 0, 0, 0, 0, 0, 0, 16, 0}, 16, {}, 7, 0x08},
       {false, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, {2, 0x3A, 0}, 0, 0},
       {true, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, {}, 6, 0x08},
-      {false, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 2048, {5, 0x20, 0}, 0, 0},  // READ: unknown
+      {false, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 2048, {2, 0x3A, 0}, 0, 0},  // READ: no disc
+      {false, {0x43, 0, 0, 0, 0, 0, 0, 0, 12, 0}, 12, {2, 0x3A, 0}, 0, 0},   // READ TOC
+      {true, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 2048, {5, 0x20, 0}, 0, 0},   // not a reader
+      {false, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 2048, {5, 0x20, 0}, 0, 0},  // WRITE: unknown
   };
   for (const Row& row : rows) {
     VirtualDrive drive(Config(row.disc ? R"("disc": true)" : ""), clock_);

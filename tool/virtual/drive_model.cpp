@@ -42,6 +42,12 @@ std::array<std::uint8_t, 32> MakeSense(std::uint8_t key, std::uint8_t asc, std::
 
 DriveReply Good() { return {}; }
 
+// READ(6), READ(10), READ TOC, READ DISC INFORMATION, READ TRACK INFORMATION, READ(12), READ CD.
+bool IsMediumAccess(std::uint8_t opcode) {
+  constexpr std::uint8_t kReads[] = {0x08, 0x28, 0x43, 0x51, 0x52, 0xA8, 0xBE};
+  return std::find(std::begin(kReads), std::end(kReads), opcode) != std::end(kReads);
+}
+
 DriveReply Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq = 0) {
   DriveReply r;
   r.kind = DriveReply::Kind::kCheck;
@@ -265,6 +271,9 @@ DriveReply VirtualDrive::HostCommand(const std::uint8_t* cdb, std::uint8_t* data
       allocation = 8;
       break;
     default:
+      // A drive without a disc says so to whatever would read the medium; an OS that opens the
+      // drive tries a few of these.
+      if (!config_.disc && IsMediumAccess(cdb[0])) return Check(kKeyNotReady, kAscNoMedium);
       return Refuse(kAscInvalidOpcode);
   }
   const std::size_t count = std::min<std::size_t>({allocation, length, reply.size()});
