@@ -204,7 +204,7 @@ run_shape() {
 shape=$shape
 emulated=$emulated
 cases=${job_cases%,}
-native_bin=${bin[native]:-}
+native_bin=${bin[native]:-$top/build/native/bin}
 win64_bin=${bin[win64]:-}
 win32_bin=${bin[win32]:-}
 JOB
