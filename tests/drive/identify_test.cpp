@@ -58,6 +58,69 @@ TEST(IdentifyDrive, RejectedVendorIdentifyTakesTheInquiryPrefixUpperCased) {
   EXPECT_EQ(rig.CommandsTraced()[1], "0 ff00ff0000000000000000aa 04");
 }
 
+struct AttentionCase {
+  const char* name;
+  const char* faults;  // commands: 1 scan, 2 list INQUIRY, 3 to 6 the identification
+  std::vector<std::string> commands;
+  const char* prefix;
+};
+
+void PrintTo(const AttentionCase& c, std::ostream* os) { *os << c.name; }
+
+class UnitAttention : public ::testing::TestWithParam<AttentionCase> {};
+
+// A drive that has just reset answers one command with UNIT ATTENTION without executing it: the
+// identification asks once more, and comes to the identity of a drive that did not reset.
+TEST_P(UnitAttention, IsAskedOnceMoreAndOnlyOnce) {
+  const AttentionCase& c = GetParam();
+  const std::string inquiry = Inquiry("BRELMONT", "CD-ROM  GA-R837C", "NB05");
+  constexpr char kReported[] = R"("vendor_identify_prefix": "KVR")";
+  VirtualRig plain(NtDrive(inquiry, kReported));
+  const DriveIdentity expected = IdentifyFirst(plain);
+  VirtualRig rig(NtDrive(inquiry, kReported + std::string(R"(, "faults": )") + c.faults));
+  const DriveIdentity id = IdentifyFirst(rig);
+  EXPECT_EQ(rig.CommandsTraced(), c.commands);
+  EXPECT_EQ(id.DrivePrefix, c.prefix);
+  EXPECT_EQ(id.DrivePrefixReported, id.DrivePrefix == expected.DrivePrefix);
+  EXPECT_EQ(id.DriveIdent, expected.DriveIdent);
+  EXPECT_EQ(id.DriveRevision, expected.DriveRevision);
+  EXPECT_EQ(id.ComVariantDrive, expected.ComVariantDrive);
+}
+
+const std::string kInq = "0 120000006000 ";
+const std::string kIdent = "0 ff00ff0000000000000000aa ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, UnitAttention,
+    ::testing::Values(
+        AttentionCase{"VendorIdentifyAfterReset",
+                      R"([{"at": 4, "status": "check", "sense": [6, 41, 0]}])",
+                      {kInq + "01", kIdent + "04", kIdent + "01", kInq + "01", kInq + "01"},
+                      "KVR"},
+        AttentionCase{"FirstInquiry",
+                      R"([{"at": 3, "status": "check", "sense": [6, 41, 0]}])",
+                      {kInq + "04", kInq + "01", kIdent + "01", kInq + "01", kInq + "01"},
+                      "KVR"},
+        AttentionCase{"SecondInquiry",
+                      R"([{"at": 5, "status": "check", "sense": [6, 41, 0]}])",
+                      {kInq + "01", kIdent + "01", kInq + "04", kInq + "01", kInq + "01"},
+                      "KVR"},
+        AttentionCase{"RuleInquiry",
+                      R"([{"at": 6, "status": "check", "sense": [6, 40, 0]}])",
+                      {kInq + "01", kIdent + "01", kInq + "01", kInq + "04", kInq + "01"},
+                      "KVR"},
+        // The retry met UNIT ATTENTION too: it stays a rejection, as without any retry.
+        AttentionCase{"TwiceInARow",
+                      R"([{"at": 4, "status": "check", "sense": [6, 41, 0]},
+                          {"at": 5, "status": "check", "sense": [6, 41, 0]}])",
+                      {kInq + "01", kIdent + "04", kIdent + "04", kInq + "01", kInq + "01"},
+                      "NB "},
+        AttentionCase{"OtherSenseKey",
+                      R"([{"at": 4, "status": "check", "sense": [5, 36, 0]}])",
+                      {kInq + "01", kIdent + "04", kInq + "01", kInq + "01"},
+                      "NB "}),
+    [](const ::testing::TestParamInfo<AttentionCase>& c) { return std::string(c.param.name); });
+
 class RevisionPrefixIdentity : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RevisionPrefixIdentity, PrefixComesFromTheRevisionEvenOverAReportedOne) {

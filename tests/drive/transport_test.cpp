@@ -14,10 +14,18 @@
 namespace veltran {
 namespace {
 
+// What a drive's lock and polling hold answer; by default the platform offers neither.
+struct LockScript {
+  std::optional<bool> lock;  // for taking it: giving it back always succeeds
+  std::optional<PollingChange> hold;
+  std::optional<PollingChange> release;
+};
+
 // One drive that answers the scan and then whatever result the test gives it.
 class ScriptedBackend final : public ScsiBackend {
  public:
-  explicit ScriptedBackend(CommandResult next, int& sent) : next_(next), sent_(sent) {}
+  ScriptedBackend(CommandResult next, int& sent, LockScript locks)
+      : next_(next), sent_(sent), locks_(std::move(locks)) {}
 
   unsigned BeginScan() override { return 1; }
   std::optional<CommandResult> Probe(unsigned /*candidate*/, const CommandRequest& r) override {
@@ -30,17 +38,24 @@ class ScriptedBackend final : public ScsiBackend {
     ++sent_;
     return next_;
   }
+  std::optional<bool> SetExclusive(u8 /*device*/, bool on) override {
+    return locks_.lock ? std::optional<bool>(!on || *locks_.lock) : std::nullopt;
+  }
+  std::optional<PollingChange> HoldPolling(u8 /*device*/, bool hold) override {
+    return hold ? locks_.hold : locks_.release;
+  }
 
  private:
   CommandResult next_;
   int& sent_;
+  LockScript locks_;
 };
 
 class TransportOverScript : public ::testing::Test {
  protected:
-  void Start(CommandResult next) {
-    transport_ =
-        std::make_unique<DriveTransport>(std::make_unique<ScriptedBackend>(next, sent_), trace_);
+  void Start(CommandResult next, LockScript locks = {}) {
+    transport_ = std::make_unique<DriveTransport>(
+        std::make_unique<ScriptedBackend>(next, sent_, std::move(locks)), trace_);
     ASSERT_EQ(transport_->ScanDrives(), 1);
     std::ofstream(tracePath_.path(), std::ios::trunc);
   }
@@ -102,6 +117,53 @@ INSTANTIATE_TEST_SUITE_P(
                       // No data: no buffer needed.
                       RequestCase{"NoDataWithoutBuffer", 0, true, 12, false, 0, kDataIn, true}),
     [](const ::testing::TestParamInfo<RequestCase>& c) { return std::string(c.param.name); });
+
+struct PollingCase {
+  const char* name;
+  LockScript script;
+  std::vector<std::string> lines;  // of the lock and, when it was taken, the unlock
+};
+
+void PrintTo(const PollingCase& c, std::ostream* os) { *os << c.name; }
+
+class PollingAroundTheLock : public TransportOverScript,
+                             public ::testing::WithParamInterface<PollingCase> {};
+
+// The polling is held inside the lock and only while the lock is taken; how it went never
+// changes what the lock says, so a refused hold does not stop a download.
+TEST_P(PollingAroundTheLock, IsTracedInsideTheLockLinesAndLeavesTheLockResult) {
+  const PollingCase& c = GetParam();
+  Start(CommandResult{kStatusGood, {}, false, 0}, c.script);
+  EXPECT_EQ(transport_->SetExclusive(0, true), c.script.lock);
+  if (c.script.lock.value_or(false)) transport_->SetExclusive(0, false);
+  EXPECT_EQ(TraceLines(), c.lines);
+}
+
+const PollingChange kHeld{true, 500};
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, PollingAroundTheLock,
+    ::testing::Values(
+        PollingCase{
+            "Held",
+            {true, kHeld, kHeld},
+            {"lock 0 on ok", "polling 0 off (was 500)", "polling 0 back 500", "lock 0 off ok"}},
+        PollingCase{
+            "RefusedRelease",
+            {true, PollingChange{true, -1}, PollingChange{false, -1}},
+            {"lock 0 on ok", "polling 0 off (was -1)", "polling 0 back -1 fail", "lock 0 off ok"}},
+        PollingCase{"RefusedHold",
+                    {true, PollingChange{false, 500}, std::nullopt},
+                    {"lock 0 on ok", "polling 0 off fail (was 500)", "lock 0 off ok"}},
+        PollingCase{"UnreadableSetting",
+                    {true, PollingChange{false, std::nullopt}, std::nullopt},
+                    {"lock 0 on ok", "polling 0 off fail", "lock 0 off ok"}},
+        PollingCase{
+            "NoSetting", {true, std::nullopt, std::nullopt}, {"lock 0 on ok", "lock 0 off ok"}},
+        // A refused lock stops the download: nothing may be held that nobody gives back.
+        PollingCase{"RefusedLock", {false, kHeld, kHeld}, {"lock 0 on fail"}},
+        PollingCase{"NoLock", {std::nullopt, kHeld, kHeld}, {}}),
+    [](const ::testing::TestParamInfo<PollingCase>& c) { return std::string(c.param.name); });
 
 struct VirtualFault {
   const char* name;

@@ -13,6 +13,16 @@
 
 namespace veltran {
 
+// What became of the OS's own polling of a device when it was held or given back.
+struct PollingChange {
+  bool succeeded = false;
+  // The polling setting before the hold (held) or the one put back (given back); nothing when
+  // it could not be read.
+  std::optional<long> setting;
+
+  bool operator==(const PollingChange&) const = default;
+};
+
 class ScsiBackend {
  public:
   virtual ~ScsiBackend() = default;
@@ -36,6 +46,13 @@ class ScsiBackend {
   // drive while it is written. Nothing where the platform offers no such lock; else whether the
   // request succeeded.
   virtual std::optional<bool> SetExclusive(u8 /*device*/, bool /*on*/) { return std::nullopt; }
+  // Stops (hold) or restarts what the OS itself sends to a device between the program's
+  // commands, such as Linux's media polling: the transport holds it while it holds the lock.
+  // Nothing where the platform or the device has no such setting, or nothing is held to give
+  // back.
+  virtual std::optional<PollingChange> HoldPolling(u8 /*device*/, bool /*hold*/) {
+    return std::nullopt;
+  }
   // The transfer mode of the device's ATA link, where the platform tells it.
   virtual TransferModeRead TransferMode(u8 /*device*/) { return {}; }
   // What the last scan has for the user beside its devices, one sentence each (a drive that

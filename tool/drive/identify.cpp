@@ -25,6 +25,32 @@ constexpr std::string_view kOemAsPrefix = "NB ";
 
 constexpr std::string_view kComVariantInquiry = "DARLOWE CDRW/DVD PT-771BR350COM";
 
+constexpr std::size_t kSenseKeyOffset = 2;  // where a failed command leaves its sense key
+constexpr u8 kUnitAttention = 0x06;
+
+// A drive that has just reset (new firmware, a bus reset) answers the first command after it
+// with UNIT ATTENTION and has not executed it: the identification asks once more, once.
+// `send` prepares the buffer and sends the command.
+template <typename SendOnce>
+u8 SendAgainAfterUnitAttention(const CommandBuffer& buffer, SendOnce send) {
+  const u8 status = send();
+  if (status != kStatusCheck || buffer[kSenseKeyOffset] != kUnitAttention) return status;
+  return send();
+}
+
+u8 SendForIdentity(DriveContext& ctx, u8 device, Command command) {
+  return SendAgainAfterUnitAttention(ctx.buffer, [&] { return ctx.Send(device, command); });
+}
+
+// The reply is told from a rejection by its first two bytes, so they are cleared before each try.
+void AskVendorIdentify(DriveContext& ctx, u8 device) {
+  SendAgainAfterUnitAttention(ctx.buffer, [&] {
+    ctx.buffer[0] = 0;
+    ctx.buffer[1] = 0;
+    return ctx.Send(device, Command::kVendorIdentify);
+  });
+}
+
 }  // namespace
 
 std::string DriveListEntry(const CommandBuffer& buffer) {
@@ -53,17 +79,15 @@ u8 DriveContext::Send(u8 device, Command command) {
 
 void IdentifyDrive(DriveContext& ctx, u8 device) {
   DriveIdentity& id = ctx.identity;
-  ctx.Send(device, Command::kInquiry);
-  ctx.buffer[0] = 0;
-  ctx.buffer[1] = 0;
-  ctx.Send(device, Command::kVendorIdentify);
+  SendForIdentity(ctx, device, Command::kInquiry);
+  AskVendorIdentify(ctx, device);
   id.DrivePrefixReported = false;
   if (ctx.buffer[0] == 0x00 && ctx.buffer[1] == 0x06) {
     id.DrivePrefix.Assign(&ctx.buffer[4]);
     id.DrivePrefixReported = true;
   }
   ctx.clock.SleepMs(100);
-  ctx.Send(device, Command::kInquiry);
+  SendForIdentity(ctx, device, Command::kInquiry);
   // The fields come from the buffer as the commands left it, whether or not they succeeded.
   TakeInquiryIdentity(ctx.buffer, id);
   if (!id.DrivePrefixReported) id.DrivePrefix.Assign(&ctx.buffer[kInquiryPrefixOffset]);
@@ -77,7 +101,7 @@ bool ApplyRevisionPrefixRule(DriveContext& ctx, u8 device) {
   // After a failed INQUIRY the work copy stays empty and matches nothing; a NUL in the data
   // ends it early, as it ends a C string.
   std::array<char, kInquiryIdentityLength + 1> work{};
-  if (ctx.Send(device, Command::kInquiry) == kStatusGood) {
+  if (SendForIdentity(ctx, device, Command::kInquiry) == kStatusGood) {
     TakeInquiryIdentity(ctx.buffer, id);
     std::memcpy(work.data(), &ctx.buffer[kInquiryVendorOffset], kInquiryIdentityLength);
   }

@@ -11,12 +11,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "drive/ata_sysfs_linux.h"
@@ -107,6 +110,73 @@ bool ReopenNode(FileDescriptor& fd, const std::string& path, bool exclusive,
   return false;
 }
 
+bool WriteSetting(const std::filesystem::path& file, long value) {
+  // Truncated as a shell's redirection does it: sysfs ignores that, a plain file needs it.
+  const FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (!fd) return false;
+  const std::string text = std::to_string(value) + "\n";
+  return ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool IsGenericName(std::string_view name) {
+  return name.size() > 2 && name.starts_with("sg") &&
+         std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The polling setting of the one block device of a generic node; empty when there is none.
+fs::path PollingSettingFile(const fs::path& root, const std::string& genericName) {
+  // Only a node name: nothing may lead the look-up out of the class folder.
+  if (!IsGenericName(genericName)) return {};
+  std::error_code ec;
+  std::vector<std::string> blocks;
+  for (fs::directory_iterator it(root / "class/scsi_generic" / genericName / "device/block", ec);
+       !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    blocks.push_back(it->path().filename().string());
+  }
+  if (ec || blocks.size() != 1) return {};
+  fs::path file = root / "block" / blocks.front() / "events_poll_msecs";
+  if (!fs::is_regular_file(file, ec)) return {};
+  return file;
+}
+
+std::optional<long> ReadSetting(const fs::path& file) {
+  std::ifstream in(file);
+  std::string text;
+  if (!std::getline(in, text)) return std::nullopt;
+  long value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc{} || stop != end || text.empty()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+MediaPolling::MediaPolling(const fs::path& sysfsRoot, const std::string& genericName,
+                           SettingWriter write)
+    : file_(PollingSettingFile(sysfsRoot, genericName)), write_(std::move(write)) {}
+
+MediaPolling::~MediaPolling() { Release(); }
+
+std::optional<PollingChange> MediaPolling::Hold() {
+  if (file_.empty() || held_) return std::nullopt;
+  const std::optional<long> before = ReadSetting(file_);
+  if (!before) return PollingChange{false, std::nullopt};
+  if (*before != 0 && !write_(file_, 0)) return PollingChange{false, before};
+  held_ = before;
+  return PollingChange{true, before};
+}
+
+std::optional<PollingChange> MediaPolling::Release() {
+  if (!held_) return std::nullopt;
+  const long before = *std::exchange(held_, std::nullopt);
+  return PollingChange{before == 0 || write_(file_, before), before};
+}
+
 namespace {
 
 constexpr unsigned kMaxOpticalDevices = 26;
@@ -115,7 +185,6 @@ const std::filesystem::path kSysfsRoot = "/sys";
 
 // The SCSI generic nodes of optical devices ("sg3"), in the order of their node numbers.
 std::vector<std::string> OpticalGenericNodes() {
-  namespace fs = std::filesystem;
   std::vector<std::pair<unsigned long, std::string>> found;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(kSysfsRoot / "class/scsi_generic", ec)) {
@@ -168,7 +237,7 @@ class SgioBackend final : public ScsiBackend {
   }
 
   void Accept(unsigned candidate) override {
-    devices_.push_back({std::move(probed_), nodes_.at(candidate)});
+    devices_.push_back({std::move(probed_), nodes_.at(candidate), nullptr});
   }
 
   unsigned MaxDevices() const override { return kMaxOpticalDevices; }
@@ -184,6 +253,14 @@ class SgioBackend final : public ScsiBackend {
     return ReopenNode(d.fd, DevicePath(d.node), on);
   }
 
+  std::optional<PollingChange> HoldPolling(u8 device, bool hold) override {
+    if (device >= devices_.size()) return std::nullopt;
+    Device& d = devices_[device];
+    if (!hold) return d.polling ? d.polling->Release() : std::nullopt;
+    if (!d.polling) d.polling = std::make_unique<MediaPolling>(kSysfsRoot, d.node);
+    return d.polling->Hold();
+  }
+
   TransferModeRead TransferMode(u8 device) override {
     if (device >= devices_.size()) return {true, std::nullopt};
     return {true, AtaTransferMode(kSysfsRoot, devices_[device].node)};
@@ -192,9 +269,12 @@ class SgioBackend final : public ScsiBackend {
   std::vector<std::string> ScanNotices() const override { return notices_; }
 
  private:
+  // A polling hold still taken is given back when the device is forgotten (a new scan, the
+  // end of the back end).
   struct Device {
     FileDescriptor fd;
     std::string node;
+    std::unique_ptr<MediaPolling> polling;
   };
   std::vector<std::string> nodes_;
   FileDescriptor probed_;

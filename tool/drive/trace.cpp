@@ -46,6 +46,19 @@ void Trace::Lock(unsigned device, bool on, bool succeeded) {
   }
 }
 
+void Trace::Polling(unsigned device, bool hold, bool succeeded, std::optional<long> setting) {
+  if (!enabled()) return;
+  const std::string value = setting ? std::to_string(*setting) : "";
+  std::string line = "polling " + std::to_string(device);
+  if (hold) {
+    line += succeeded ? " off" : " off fail";
+    if (setting) line += " (was " + value + ")";
+  } else {
+    line += " back " + value + (succeeded ? "" : " fail");
+  }
+  Write(line);
+}
+
 void Trace::Kill(std::string_view executableName) {
   if (enabled()) Write("kill " + std::string(executableName));
 }

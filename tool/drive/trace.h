@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,10 @@ class Trace {
   void Scsi(unsigned device, const CommandRequest& request, const CommandResult& result);
   // "lock <device> on|off ok|fail"
   void Lock(unsigned device, bool on, bool succeeded);
+  // "polling <device> off (was <setting>)" or "polling <device> off fail (was <setting>)" for a
+  // hold, without the setting when it could not be read; "polling <device> back <setting>", then
+  // " fail" when it could not be written back.
+  void Polling(unsigned device, bool hold, bool succeeded, std::optional<long> setting);
   void Kill(std::string_view executableName);
   void Restart(bool accepted);
 

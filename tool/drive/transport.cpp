@@ -46,9 +46,18 @@ CommandResult DriveTransport::Execute(u8 device, const CommandRequest& request) 
 
 std::optional<bool> DriveTransport::SetExclusive(u8 device, bool on) {
   if (device >= count_) return std::nullopt;
+  // The OS's polling is held inside the lock: taken once the lock is, given back before it.
+  // Only a taken lock is given back, so only then is the polling held.
+  if (!on) HoldPolling(device, false);
   const std::optional<bool> done = backend_->SetExclusive(device, on);
   if (done) trace_.Lock(device, on, *done);
+  if (on && done.value_or(false)) HoldPolling(device, true);
   return done;
+}
+
+void DriveTransport::HoldPolling(u8 device, bool hold) {
+  const std::optional<PollingChange> change = backend_->HoldPolling(device, hold);
+  if (change) trace_.Polling(device, hold, change->succeeded, change->setting);
 }
 
 TransferModeRead DriveTransport::TransferMode(u8 device) {

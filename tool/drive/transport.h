@@ -41,13 +41,17 @@ class DriveTransport {
   Trace& trace() { return trace_; }
 
   // Exclusive use of a device around a download; traced as "lock <device> on|off ok|fail" where
-  // the platform offers it. Nothing where it does not.
+  // the platform offers it. Nothing where it does not. A lock taken also holds the OS's own
+  // polling of the device (see ScsiBackend::HoldPolling) until the lock is given back, traced
+  // after the lock on and before the lock off; the result is the lock's alone.
   std::optional<bool> SetExclusive(u8 device, bool on);
   TransferModeRead TransferMode(u8 device);
   // What the last scan has for the user beside its devices (see ScsiBackend::ScanNotices).
   std::vector<std::string> ScanNotices() const { return backend_->ScanNotices(); }
 
  private:
+  void HoldPolling(u8 device, bool hold);
+
   std::unique_ptr<ScsiBackend> backend_;
   Trace& trace_;
   u8 count_ = 0;
