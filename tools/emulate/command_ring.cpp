@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
-#include <cstddef>
 #include <fstream>
 
 #include "ring_abi.h"
@@ -157,8 +157,7 @@ void CommandRing::CopyOut(const RingCommand& command, std::uint8_t* to) const {
   }
 }
 
-void CommandRing::CopyIn(const RingCommand& command, const std::uint8_t* from,
-                         std::size_t length) {
+void CommandRing::CopyIn(const RingCommand& command, const std::uint8_t* from, std::size_t length) {
   for (const iovec& piece : command.pieces) {
     const std::size_t count = std::min(length, piece.iov_len);
     std::memcpy(piece.iov_base, from, count);

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 
-
 namespace veltran {
 namespace {
 
@@ -79,6 +78,7 @@ double DriveServer::Now() const {
 }
 
 int DriveServer::Serve(const std::atomic<bool>& stop) {
+  stop_ = &stop;
   bool takingOver = options_.takingOver;
   while (!stop.load()) {
     while (auto command = takingOver ? ring_.Next() : std::optional<RingCommand>{}) {
@@ -134,13 +134,15 @@ void DriveServer::Hold(const RingCommand& command) {
   // The command stays unanswered until the kernel passes on the initiator's abort; the late
   // answer is then dropped by the kernel.
   const double until = Now() + options_.holdLimitSeconds;
-  while (!ring_.AbortRequested(command) && Now() < until) ring_.WaitForCommands(100);
+  while (!ring_.AbortRequested(command) && Now() < until && !stop_->load()) {
+    ring_.WaitForCommands(100);
+  }
   const std::vector<std::uint8_t> sense = Sense(0x0B, 0x00, 0x00);
   ring_.Answer(command, RingAnswer{kStatusCheckCondition, sense, std::nullopt});
 }
 
-void DriveServer::Answer(const RingCommand& command, const DriveReply& reply,
-                         std::uint32_t length, bool toDrive) {
+void DriveServer::Answer(const RingCommand& command, const DriveReply& reply, std::uint32_t length,
+                         bool toDrive) {
   RingAnswer answer;
   std::vector<std::uint8_t> sense;
   if (reply.kind == DriveReply::Kind::kCheck) {
@@ -175,7 +177,7 @@ void DriveServer::Log(const RingCommand& command, double came, const std::string
   char times[48];
   std::snprintf(times, sizeof times, "%.3f %.3f", came, Now());
   log_ << times << ' ' << Hex(command.cdb) << ' '
-       << (command.dataLength == 0              ? "none"
+       << (command.dataLength == 0           ? "none"
            : CarriesDataToDrive(command.cdb) ? "out"
                                              : "in")
        << ' ' << command.dataLength << ' ' << what << std::endl;

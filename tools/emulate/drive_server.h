@@ -52,6 +52,7 @@ class DriveServer {
   std::size_t imagesKept_ = 0;  // of this program's drive
   std::size_t imageFiles_ = 0;  // in the folder, a predecessor's included
   std::vector<std::uint8_t> data_;
+  const std::atomic<bool>* stop_ = nullptr;  // while Serve runs
 };
 
 }  // namespace veltran

@@ -53,8 +53,7 @@ bool TargetDevice::Create(std::string& error) {
   created_ = true;
   // A size, so that the kernel's own failures come with fixed-format sense; no time-out of the
   // kernel's own, so that the initiator's limits govern; notices of aborts in the ring.
-  return WriteSetting(device + "/control", "dev_size=1048576,dev_config=veltran/" + name_,
-                      error) &&
+  return WriteSetting(device + "/control", "dev_size=1048576,dev_config=veltran/" + name_, error) &&
          WriteSetting(device + "/attrib/cmd_time_out", "0", error) &&
          WriteSetting(device + "/attrib/tmr_notification", "1", error) &&
          WriteSetting(device + "/enable", "1", error);
