@@ -42,11 +42,21 @@ program() {  # program TARGET NAME: the command that runs that program of that b
       mkdir -p "/tmp/$target"
       cp "${!dir}/$name.exe" "/tmp/$target/"
       # The flash tool is a window: it gets a display of its own.
-      if [ "$name" = veltran ]; then echo "xvfb-run -a wine /tmp/$target/$name.exe"; else echo "wine /tmp/$target/$name.exe"; fi ;;
+      echo "wine /tmp/$target/$name.exe" ;;
   esac
 }
 
 export WINEPREFIX=$share/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# One display and one Wine server for the whole run, started once: under TCG each start of
+# either costs seconds, for every Windows program of every case. The flash tool is a window and
+# draws on that display.
+case ",$cases," in
+  *:win64,* | *:win32,*)
+    Xvfb :7 -nolisten tcp >/dev/null 2>&1 &
+    export DISPLAY=:7
+    /usr/lib/wine/wineserver64 -p ;;
+esac
 
 # No guest may act on a restart request: the download asks for one through systemctl (logind)
 # when its final command has run without a test option. This systemctl comes first on the PATH,

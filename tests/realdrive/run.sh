@@ -17,7 +17,7 @@ shapes=()
 record=0
 accel=${VELTRAN_REALDRIVE_ACCEL:-auto}
 work=$top/build/realdrive
-boot_limit=480     # seconds for one whole guest run: a shape with many Wine runs takes 4 minutes under TCG
+boot_limit=480     # seconds for one whole guest run (a shape may set its own `limit`): a shape with many Wine runs takes 4 minutes under TCG
 first_sign=15      # seconds within which a KVM guest must print its first line
 
 while [ $# -gt 0 ]; do
@@ -31,7 +31,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ ${#shapes[@]} -eq 0 ]; then
-  for f in "$here"/shapes/*.sh; do shapes+=("$(basename "$f" .sh)"); done
+  # The emulated drive's guest runs longest: it starts first, and the others run beside it.
+  for f in $(grep -l '^emulated=1' "$here"/shapes/*.sh) $(grep -L '^emulated=1' "$here"/shapes/*.sh); do
+    shapes+=("$(basename "$f" .sh)")
+  done
 fi
 
 fail() { echo "realdrive: $*" >&2; exit 1; }
@@ -144,7 +147,7 @@ boot() {
     -virtfs "local,path=$share,mount_tag=share,security_model=none"
     "${drives[@]}")
   : >"$log"
-  timeout -k 5 "$boot_limit" "${qemu[@]}" &
+  timeout -k 5 "${limit:-$boot_limit}" "${qemu[@]}" &
   local pid=$! waited=0
   if [ "$how" = kvm ]; then
     while ! grep -q "veltran-guest: up" "$log" 2>/dev/null; do
@@ -172,7 +175,7 @@ fi
 run_shape() {
   local shape=$1 accel=$2 share=$work/share-$1 file=$here/shapes/$1.sh c t ext
   local -a drives=() cases=() image=()
-  local append="" job_cases="" count t0 emulated=0 optical="" checker=check.py
+  local append="" job_cases="" count t0 emulated=0 optical="" checker=check.py limit=""
   unset -f prepare
   # shellcheck source=/dev/null
   . "$file"

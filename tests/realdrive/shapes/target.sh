@@ -6,6 +6,7 @@ drives=()
 emulated=1
 optical=1   # the emulated drive: /dev/sr0 in the guest, d: for Wine
 checker=check_target.py
+limit=900   # seconds: two cases wait out the tool's one-minute limit, and Wine starts 16 times
 cases=(target-up scan
   flash-block flash-k64 flash-fixed
   attention gone-block
