@@ -145,7 +145,7 @@ bench_case() {
   local sg sr round lines dir=/tmp/run-bench
   read -r sg sr < <(drive_node)
   mkdir -p "$dir"
-  cp "$share/target/block.bin" "$dir/AUTORUN.BIN"
+  cp "$share/target/bench.bin" "$dir/AUTORUN.BIN"
   for round in 1 2; do
     serve plain
     lines=$(wc -l <"$drive_log")
@@ -153,7 +153,7 @@ bench_case() {
     tail -n +$((lines + 1)) "$drive_log" >"$out/bench-tool-$round.drive"
     serve plain
     lines=$(wc -l <"$drive_log")
-    record "bench-bare-$round" 120 "$native_bin/realdrive-blocks" "/dev/$sg" "$share/target/block.bin" 32
+    record "bench-bare-$round" 120 "$native_bin/realdrive-blocks" "/dev/$sg" "$dir/AUTORUN.BIN" 32
     tail -n +$((lines + 1)) "$drive_log" >"$out/bench-bare-$round.drive"
   done
 }

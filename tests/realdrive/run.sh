@@ -31,8 +31,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ ${#shapes[@]} -eq 0 ]; then
-  # The emulated drive's guest runs longest: it starts first, and the others run beside it.
-  for f in $(grep -l '^emulated=1' "$here"/shapes/*.sh) $(grep -L '^emulated=1' "$here"/shapes/*.sh); do
+  # Shapes with a time limit of their own run longest: they start first, the others beside them.
+  for f in $(grep -l '^limit=' "$here"/shapes/*.sh) $(grep -L '^limit=' "$here"/shapes/*.sh); do
     shapes+=("$(basename "$f" .sh)")
   done
 fi
@@ -170,15 +170,36 @@ if [ "$accel" = auto ]; then
   if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then accel=kvm-try; else accel=tcg; fi
 fi
 
+# keep_only LIST ONLY: the words of LIST that ONLY names too.
+keep_only() {
+  local t kept=""
+  for t in $1; do
+    case " $2 " in *" $t "*) kept+=" $t" ;; esac
+  done
+  echo "${kept# }"
+}
+targets_all=$targets
+tool_targets_all=$tool_targets
+
 # run_shape SHAPE ACCEL: boots the shape's guest, keeps its results under $work/results/SHAPE
 # and checks them; fails when the guest did not finish or a check fails.
 run_shape() {
   local shape=$1 accel=$2 share=$work/share-$1 file=$here/shapes/$1.sh c t ext
   local -a drives=() cases=() image=()
-  local append="" job_cases="" count t0 emulated=0 optical="" checker=check.py limit=""
+  local append="" job_cases="" count t0 emulated=0 optical="" checker=check.py limit="" only=""
   unset -f prepare
   # shellcheck source=/dev/null
   . "$file"
+  # A shape may run for some of the targets only (`only`): the others run it in another shape.
+  if [ -n "$only" ]; then
+    local targets tool_targets
+    targets=$(keep_only "${targets_all}" "$only")
+    tool_targets=$(keep_only "${tool_targets_all}" "$only")
+    if [ -z "$tool_targets" ]; then
+      echo "realdrive: $shape: not run (none of its targets, $only, is requested)"
+      return 0
+    fi
+  fi
   for c in "${cases[@]}"; do
     case $c in
       scan | units) for t in $targets; do job_cases+="$c:$t,"; done ;;

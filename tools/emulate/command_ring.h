@@ -47,6 +47,8 @@ class CommandRing {
   bool WaitForCommands(int ms);
   // The oldest unanswered command; entries that are not commands are passed over.
   std::optional<RingCommand> Next();
+  // Whether entries wait beyond the ones answered.
+  bool HasWaiting() const { return Head() != Tail(); }
   // Whether the kernel has since asked, after `command`, to abort it (the initiator gave up).
   bool AbortRequested(const RingCommand& command) const;
   void Answer(const RingCommand& command, const RingAnswer& answer);

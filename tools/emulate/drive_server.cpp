@@ -94,15 +94,27 @@ int DriveServer::Serve(const std::atomic<bool>& stop) {
   return 0;
 }
 
+double DriveServer::Came() {
+  const double came = nextWaitingSince_.value_or(Now());
+  nextWaitingSince_.reset();
+  return came;
+}
+
+void DriveServer::NoteAnswered() {
+  answeredAt_ = Now();
+  if (ring_.HasWaiting()) nextWaitingSince_ = answeredAt_;
+}
+
 void DriveServer::AnswerLeftOver(const RingCommand& command) {
-  const double came = Now();
+  const double came = Came();
   const std::vector<std::uint8_t> sense = Sense(0x06, 0x29, 0x00);
   ring_.Answer(command, RingAnswer{kStatusCheckCondition, sense, std::nullopt});
+  NoteAnswered();
   Log(command, came, "left-over check 06/29/00");
 }
 
 DriveServer::Outcome DriveServer::Handle(const RingCommand& command) {
-  const double came = Now();
+  const double came = Came();
   const bool toDrive = CarriesDataToDrive(command.cdb);
   data_.assign(command.dataLength, 0);
   if (toDrive) ring_.CopyOut(command, data_.data());
@@ -112,6 +124,7 @@ DriveServer::Outcome DriveServer::Handle(const RingCommand& command) {
                      data_.data(), length, toDrive);
   switch (reply.kind) {
     case DriveReply::Kind::kGone:
+      answeredAt_ = Now();  // never answered: the time it was given up
       Log(command, came, "gone");
       return Outcome::kGone;
     case DriveReply::Kind::kTimeout:
@@ -139,6 +152,7 @@ void DriveServer::Hold(const RingCommand& command) {
   }
   const std::vector<std::uint8_t> sense = Sense(0x0B, 0x00, 0x00);
   ring_.Answer(command, RingAnswer{kStatusCheckCondition, sense, std::nullopt});
+  NoteAnswered();
 }
 
 void DriveServer::Answer(const RingCommand& command, const DriveReply& reply, std::uint32_t length,
@@ -159,6 +173,7 @@ void DriveServer::Answer(const RingCommand& command, const DriveReply& reply, st
     if (reply.residual > 0) answer.bytesMoved = length - std::min(reply.residual, length);
   }
   ring_.Answer(command, answer);
+  NoteAnswered();
 }
 
 void DriveServer::KeepNewImages() {
@@ -175,7 +190,7 @@ void DriveServer::KeepNewImages() {
 
 void DriveServer::Log(const RingCommand& command, double came, const std::string& what) {
   char times[48];
-  std::snprintf(times, sizeof times, "%.3f %.3f", came, Now());
+  std::snprintf(times, sizeof times, "%.6f %.6f", came, answeredAt_);
   log_ << times << ' ' << Hex(command.cdb) << ' '
        << (command.dataLength == 0           ? "none"
            : CarriesDataToDrive(command.cdb) ? "out"

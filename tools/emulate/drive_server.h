@@ -40,6 +40,10 @@ class DriveServer {
   void Hold(const RingCommand& command);
   void Answer(const RingCommand& command, const DriveReply& reply, std::uint32_t length,
               bool toDrive);
+  // The time a command came: when it was found in the ring, or, for one that was already
+  // waiting when the drive answered the one before, that answer's time.
+  double Came();
+  void NoteAnswered();
   void Log(const RingCommand& command, double came, const std::string& what);
   void KeepNewImages();
   double Now() const;
@@ -53,6 +57,8 @@ class DriveServer {
   std::size_t imageFiles_ = 0;  // in the folder, a predecessor's included
   std::vector<std::uint8_t> data_;
   const std::atomic<bool>* stop_ = nullptr;  // while Serve runs
+  double answeredAt_ = 0;
+  std::optional<double> nextWaitingSince_;
 };
 
 }  // namespace veltran

@@ -5,8 +5,8 @@
 
 #include "ring_abi.h"
 
-#define SAME_FIELD(ours, theirs, field)                                  \
-  _Static_assert(offsetof(struct ours, field) == offsetof(struct theirs, field) && \
+#define SAME_FIELD(ours, theirs, field)                                                      \
+  _Static_assert(offsetof(struct ours, field) == offsetof(struct theirs, field) &&           \
                      sizeof(((struct ours*)0)->field) == sizeof(((struct theirs*)0)->field), \
                  #ours "." #field)
 
