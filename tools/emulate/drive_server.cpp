@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "virtual/drive_replies.h"
+
 namespace veltran {
 namespace {
 
@@ -13,15 +15,10 @@ constexpr std::uint8_t kStatusGood = 0x00;
 constexpr std::uint8_t kStatusCheckCondition = 0x02;
 constexpr std::uint8_t kStatusBusy = 0x08;
 
-// Fixed-format sense data with the given key, ASC and ASCQ.
+// Fixed-format sense data with the given key, ASC and ASCQ, as the ring takes it (18 bytes).
 std::vector<std::uint8_t> Sense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-  std::vector<std::uint8_t> sense(18, 0);
-  sense[0] = 0x70;
-  sense[2] = key;
-  sense[7] = 10;
-  sense[12] = asc;
-  sense[13] = ascq;
-  return sense;
+  const auto sense = replies::MakeSense(key, asc, ascq);
+  return {sense.begin(), sense.begin() + 18};
 }
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
