@@ -217,6 +217,10 @@ def main():
         check_polling(check, args)
     if "bench-native" in cases:
         figures(check, args)
+    if "remove-native" in cases:
+        removed = text(f"{args.results}/remove-native.out").split()
+        check.expect(removed == ["nodes", "0", "devices", "0", "ports", "0"],
+                     f"remove: the drive's program left {removed} behind")
     return finish(check, f"{len(cases)} cases for {args.targets}")
 
 

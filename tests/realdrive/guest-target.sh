@@ -13,7 +13,7 @@ start_emulator() {
   local scenario=$1 waited=0
   shift
   : >/tmp/emulate.out
-  "$native_bin/veltran-emulate" "$scenario" --name drive0 --out "$emulated_dir" --keep "$@" \
+  "$native_bin/veltran-emulate" "$scenario" --name drive0 --out "$emulated_dir" "$@" \
     >/tmp/emulate.out 2>>"$emulated_dir/stderr" &
   echo $! >/tmp/emulate.pid
   until grep -q -E 'serving|attached' /tmp/emulate.out; do
@@ -23,17 +23,21 @@ start_emulator() {
   done
 }
 
-stop_emulator() {
-  local pid
+stop_emulator() {  # within 30 s, or it is killed
+  local pid waited=0
   pid=$(cat /tmp/emulate.pid 2>/dev/null) || return 0
   kill -TERM "$pid" 2>/dev/null
-  while running "$pid"; do sleep 0.05; done
+  while running "$pid"; do
+    [ $waited -lt 600 ] || { kill -KILL "$pid"; echo "emulator did not end"; }
+    sleep 0.05
+    waited=$((waited + 1))
+  done
 }
 
 # serve NAME: the drive now runs the scenario NAME of the share (a new program takes it over).
 serve() {
   stop_emulator
-  start_emulator "$share/target/$1.json" --take-over
+  start_emulator "$share/target/$1.json" --take-over --keep
 }
 
 drive_node() { optical_nodes | head -1; }
@@ -78,7 +82,7 @@ target_up() {
   t0=$(cut -d' ' -f1 /proc/uptime)
   modprobe -a configfs uio target_core_mod target_core_user tcm_loop || echo "modprobe failed"
   mountpoint -q /sys/kernel/config || mount -t configfs none /sys/kernel/config
-  start_emulator "$share/target/plain.json"
+  start_emulator "$share/target/plain.json" --keep
   local waited=0
   until [ -n "$(drive_node)" ] || [ $waited -ge 300 ]; do sleep 0.1; waited=$((waited + 1)); done
   {
@@ -131,7 +135,7 @@ gone_case() {
   # A new program takes the drive over as soon as the one whose firmware stopped has ended.
   (
     while running "$pid"; do sleep 0.05; done
-    start_emulator "$share/target/plain.json" --take-over
+    start_emulator "$share/target/plain.json" --take-over --keep
   ) &
   local watcher=$!
   flash gone-block "$1" small.bin -LIVE
@@ -158,6 +162,19 @@ bench_case() {
   done
 }
 
+# The last program for the drive ends without --keep: the drive and its entries are gone after.
+remove_case() {
+  stop_emulator
+  start_emulator "$share/target/plain.json" --take-over
+  stop_emulator
+  {
+    echo "nodes $(optical_nodes | wc -l)"
+    echo "devices $(ls /sys/kernel/config/target/core/user_1 2>/dev/null | grep -c drive0)"
+    echo "ports $(ls /sys/kernel/config/target/loopback 2>/dev/null | grep -c naa)"
+  } >"$out/remove-native.out"
+  cat "$out/remove-native.out"
+}
+
 run_target_case() {
   local c=$1 target=${1#*:}
   [ "$target" != "$c" ] || target=""
@@ -178,6 +195,7 @@ run_target_case() {
       serve "${c%-native}" && flash "${c%-native}" native small.bin -LIVE
       usable "$c" ;;
     bench-native) bench_case ;;
+    remove-native) remove_case ;;
     *) return 1 ;;
   esac
 }

@@ -31,7 +31,9 @@ struct Options {
   std::string name = "drive0";
   std::string out = ".";
   bool takeOver = false;
-  bool keep = false;  // the device stays when the program ends, for another to take over
+  // The device stays when the program ends, for another to take over; else it is removed,
+  // whichever program made it.
+  bool keep = false;
   std::uint32_t holdLimit = 300;
 };
 
@@ -84,8 +86,18 @@ std::optional<CommandRing> OpenRing(const std::string& prefix, bool takeOver) {
   return std::nullopt;
 }
 
+void RemoveWhileServing(TargetDevice& device, DriveServer& server) {
+  std::atomic<bool> removed{false};
+  std::thread remover([&] {
+    device.Remove();
+    removed.store(true);
+  });
+  server.Serve(removed);
+  remover.join();
+}
+
 int Run(const Options& o, ScenarioDrive drive) {
-  TargetDevice device(o.name, o.drive, !o.keep);
+  TargetDevice device(o.name, o.drive);
   std::string error;
   if (!o.takeOver && !device.Create(error)) {
     std::fprintf(stderr, "veltran-emulate: %s\n", error.c_str());
@@ -116,6 +128,7 @@ int Run(const Options& o, ScenarioDrive drive) {
   const int status = server.Serve(g_stop);
   if (status != 0) std::_Exit(status);  // gone: no answer, no clean-up, as firmware that stops
   if (linker.joinable()) linker.join();
+  if (!o.keep) RemoveWhileServing(device, server);
   return 0;
 }
 

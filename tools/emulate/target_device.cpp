@@ -38,19 +38,14 @@ std::string PortName(unsigned index, unsigned role) {
 
 }  // namespace
 
-TargetDevice::TargetDevice(std::string name, unsigned index, bool removeAtEnd)
-    : name_(std::move(name)), index_(index), removeAtEnd_(removeAtEnd) {}
-
-TargetDevice::~TargetDevice() {
-  if (removeAtEnd_) Remove();
-}
+TargetDevice::TargetDevice(std::string name, unsigned index)
+    : name_(std::move(name)), index_(index) {}
 
 std::string TargetDevice::UioNamePrefix() const { return "tcm-user/1/" + name_ + "/"; }
 
 bool TargetDevice::Create(std::string& error) {
   const std::string device = kBackEnd + "/" + name_;
   if (!MakeFolder(kBackEnd, error) || !MakeFolder(device, error)) return false;
-  created_ = true;
   // A size, so that the kernel's own failures come with fixed-format sense; no time-out of the
   // kernel's own, so that the initiator's limits govern; notices of aborts in the ring.
   return WriteSetting(device + "/control", "dev_size=1048576,dev_config=veltran/" + name_, error) &&
@@ -72,18 +67,17 @@ bool TargetDevice::Link(std::string& error) {
     error = "cannot link the device to " + lun + ": " + std::strerror(errno);
     return false;
   }
-  linked_ = true;
   return true;
 }
 
 void TargetDevice::Remove() {
   const std::string port = kTarget + "/loopback/" + PortName(index_, 1);
-  if (linked_) ::unlink((port + "/tpgt_1/lun/lun_0/" + name_).c_str());
+  ::unlink((port + "/tpgt_1/lun/lun_0/" + name_).c_str());
   // Each step undoes one of the above; what was never made is not there to remove.
-  for (const std::string& folder : {port + "/tpgt_1/lun/lun_0", port + "/tpgt_1", port}) {
+  for (const std::string& folder :
+       {port + "/tpgt_1/lun/lun_0", port + "/tpgt_1", port, kBackEnd + "/" + name_}) {
     ::rmdir(folder.c_str());
   }
-  if (created_) ::rmdir((kBackEnd + "/" + name_).c_str());
 }
 
 }  // namespace veltran

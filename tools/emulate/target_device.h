@@ -10,11 +10,7 @@ namespace veltran {
 class TargetDevice {
  public:
   // `index` keeps the devices of several programs apart (their names and port addresses).
-  // Unless `removeAtEnd`, the entries stay for another program to take the device over.
-  TargetDevice(std::string name, unsigned index, bool removeAtEnd);
-  ~TargetDevice();
-  TargetDevice(const TargetDevice&) = delete;
-  TargetDevice& operator=(const TargetDevice&) = delete;
+  TargetDevice(std::string name, unsigned index);
 
   // The back-end device, ready for its ring to be opened. False, with `error`, when the kernel
   // refused a step (the modules not loaded, not root, the name taken).
@@ -22,17 +18,16 @@ class TargetDevice {
   // Links the device to a port of the loopback fabric: the kernel then attaches it and sends it
   // commands at once, so the ring must be served meanwhile (another thread).
   bool Link(std::string& error);
+  // Takes the entries away again, the ones another program made for the same name and index
+  // too. The kernel detaches the drive first and may send it commands meanwhile: the ring must
+  // be served until this returns.
+  void Remove();
   // The beginning of the ring's uio name.
   std::string UioNamePrefix() const;
 
  private:
-  void Remove();
-
   std::string name_;
   unsigned index_;
-  bool removeAtEnd_;
-  bool created_ = false;
-  bool linked_ = false;
 };
 
 }  // namespace veltran

@@ -8,4 +8,4 @@ cases=(target-up scan
   flash-block flash-k64 flash-fixed
   attention gone-block
   lock-native polling-native hold-block-native hold-final-native
-  bench-native)
+  bench-native remove-native)
