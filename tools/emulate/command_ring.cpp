@@ -82,17 +82,22 @@ CommandRing::~CommandRing() {
 
 std::size_t CommandRing::RingSize() const { return Mailbox(map_)->cmdr_size; }
 
+// The kernel writes the head and reads the tail at any time: both are read and written whole,
+// the entries before the head seen after it, ours before the tail.
 std::size_t CommandRing::Head() const {
-  const std::size_t head = reinterpret_cast<volatile RingMailbox*>(map_)->cmd_head;
-  std::atomic_thread_fence(std::memory_order_acquire);
-  return head;
+  auto* head = reinterpret_cast<std::uint32_t*>(map_ + offsetof(RingMailbox, cmd_head));
+  return std::atomic_ref<std::uint32_t>(*head).load(std::memory_order_acquire);
 }
 
-std::size_t CommandRing::Tail() const { return Mailbox(map_)->cmd_tail; }
+std::size_t CommandRing::Tail() const {
+  auto* tail = reinterpret_cast<std::uint32_t*>(map_ + offsetof(RingMailbox, cmd_tail));
+  return std::atomic_ref<std::uint32_t>(*tail).load(std::memory_order_relaxed);
+}
 
 void CommandRing::SetTail(std::size_t tail) {
-  std::atomic_thread_fence(std::memory_order_release);
-  Mailbox(map_)->cmd_tail = static_cast<std::uint32_t>(tail);
+  auto* field = reinterpret_cast<std::uint32_t*>(map_ + offsetof(RingMailbox, cmd_tail));
+  std::atomic_ref<std::uint32_t>(*field).store(static_cast<std::uint32_t>(tail),
+                                               std::memory_order_release);
 }
 
 std::uint8_t* CommandRing::EntryAt(std::size_t offset) const {
