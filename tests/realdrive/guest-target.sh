@@ -1,6 +1,6 @@
-# The cases of the emulated drive (the shapes target and target-wine), sourced by guest.sh: the
-# veltran-emulate behind the guest kernel's SCSI target. Each case leaves, beside the tool's
-# output, trace and log, the drive's own log of the commands it saw during the case
+# The cases of the emulated drive (the shapes target and target-wine), sourced by guest.sh:
+# the drive is veltran-emulate behind the guest kernel's SCSI target. Each case leaves, beside
+# the tool's output, trace and log, the drive's own log of the commands it saw during the case
 # (NAME-TARGET.drive) and the names of the images it received whole (NAME-TARGET.images).
 emulated_dir=$out/emulate
 drive_log=$emulated_dir/drive0.log

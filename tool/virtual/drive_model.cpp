@@ -164,7 +164,7 @@ DriveReply VirtualDrive::Dispatch(const std::uint8_t* cdb, std::uint8_t cdbLengt
     case 0xFF:
       return Vendor(cdb, cdbLength, data, length, toDrive);
     default:
-      return HostCommand(cdb, data, length);
+      return HostCommand(cdb, cdbLength, data, length);
   }
 }
 

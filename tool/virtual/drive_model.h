@@ -73,7 +73,8 @@ class VirtualDrive {
   std::optional<DriveReply> PendingUnitAttention(std::uint8_t opcode);
   DriveReply Vendor(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
                     std::uint32_t length, bool toDrive);
-  DriveReply HostCommand(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length);
+  DriveReply HostCommand(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                         std::uint32_t length);
   DriveReply Dispatch(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
                       std::uint32_t length, bool toDrive);
   DriveReply Inquiry(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length);

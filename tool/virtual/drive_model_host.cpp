@@ -21,10 +21,11 @@ bool IsMediumAccess(std::uint8_t opcode) {
 }  // namespace
 
 // Anything else is an unknown command.
-DriveReply VirtualDrive::HostCommand(const std::uint8_t* cdb, std::uint8_t* data,
-                                     std::uint32_t length) {
+DriveReply VirtualDrive::HostCommand(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                     std::uint8_t* data, std::uint32_t length) {
   std::vector<std::uint8_t> reply;
-  std::uint32_t allocation = (std::uint32_t{cdb[7]} << 8) | cdb[8];
+  // The allocation length of a 10-byte command; a 6-byte one has its own in byte 4.
+  std::uint32_t allocation = cdbLength >= 10 ? (std::uint32_t{cdb[7]} << 8) | cdb[8] : 0;
   switch (cdb[0]) {
     case 0x03:  // REQUEST SENSE: nothing to report
       reply = {0x70, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
